@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QStringList>
+
+#include <optional>
+
+namespace corvanta {
+
+// The process's command-line arguments, without the program path.
+class Launch {
+public:
+    explicit Launch(QStringList arguments = {})
+        : m_arguments(std::move(arguments))
+    {
+    }
+    // The arguments of the running process.
+    static Launch fromProcess();
+
+    // The argument after the first one equal to `flag`; none when the flag is
+    // absent or is the last argument.
+    std::optional<QString> value(QStringView flag) const;
+    bool has(QStringView flag) const { return m_arguments.contains(flag); }
+
+    const QStringList& arguments() const { return m_arguments; }
+
+private:
+    QStringList m_arguments;
+};
+
+} // namespace corvanta
