@@ -1,50 +1,79 @@
 #include "app/Cli.h"
 
+#include "app/Commands.h"
+
+#include <functional>
+#include <vector>
+
 using namespace Qt::StringLiterals;
 
 namespace corvanta {
 
 namespace {
-    const auto usageText = uR"(Usage: corvanta [COMMAND] [OPTIONS]
 
-Commands:
-  inspect version A [B] [--json]   How A parses, and whether B is newer than A
-)"_s;
+struct CommandEntry {
+    QStringList words; // e.g. {"inspect", "version"}
+    QString synopsis;
+    QString summary;
+    std::function<QCoro::Task<int>(CliContext&)> run;
+};
+
+// Every command of the front end. Keep one line per command.
+const std::vector<CommandEntry>& table()
+{
+    static const std::vector<CommandEntry> entries {
+        { { u"inspect"_s, u"version"_s }, u"A [B] [--json]"_s,
+            u"How A parses, and whether B is newer than A"_s, commands::inspectVersion },
+    };
+    return entries;
+}
+
 } // namespace
+
+QString Cli::usageText()
+{
+    QString text = u"Usage: corvanta COMMAND [OPTIONS]\n\nCommands:\n"_s;
+    for (const CommandEntry& entry : table()) {
+        const QString head = entry.words.join(u' ') + u' ' + entry.synopsis;
+        text += u"  "_s + head.leftJustified(44) + u' ' + entry.summary + u'\n';
+    }
+    return text;
+}
+
+int CliContext::usage(const QString& problem) const
+{
+    if (!problem.isEmpty())
+        err << problem << "\n\n";
+    err << Cli::usageText();
+    err.flush();
+    return Cli::usageError;
+}
 
 QCoro::Task<int> Cli::run(QStringList arguments)
 {
-    if (arguments.isEmpty())
-        co_return usage({});
-    const QString command = arguments.takeFirst();
-    if (command == u"inspect")
-        co_return inspect(arguments);
-    if (command == u"help" || command == u"--help" || command == u"-h") {
-        m_out << usageText;
+    if (arguments.size() == 1
+        && (arguments[0] == u"help" || arguments[0] == u"--help" || arguments[0] == u"-h")) {
+        m_out << usageText();
         co_return 0;
     }
-    co_return usage(u"Unknown command \u201c%1\u201d."_s.arg(command));
-}
-
-int Cli::usage(const QString& problem)
-{
-    if (!problem.isEmpty())
-        m_err << problem << "\n\n";
-    m_err << usageText;
+    const bool json = arguments.removeAll(u"--json"_s) > 0;
+    // The longest matching command words win ("inspect version" over "inspect").
+    const CommandEntry* chosen = nullptr;
+    for (const CommandEntry& entry : table()) {
+        if (arguments.size() >= entry.words.size() && arguments.mid(0, entry.words.size()) == entry.words
+            && (!chosen || entry.words.size() > chosen->words.size()))
+            chosen = &entry;
+    }
+    CliContext context { arguments, m_out, m_err, json };
+    if (!chosen) {
+        co_return context.usage(
+            arguments.isEmpty() ? QString() : u"Unknown command \u201c%1\u201d."_s.arg(arguments.join(u' ')));
+    }
+    context.arguments = arguments.mid(chosen->words.size());
+    const int code = co_await chosen->run(context);
+    m_out.flush();
     m_err.flush();
-    return usageError;
-}
-
-int Cli::inspect(const QStringList& arguments)
-{
-    QStringList rest = arguments;
-    const bool json = rest.removeAll(u"--json"_s) > 0;
-    if (rest.isEmpty())
-        return usage(u"inspect needs a subject."_s);
-    const QString subject = rest.takeFirst();
-    if (subject == u"version")
-        return inspectVersion(rest, json);
-    return usage(u"Unknown subject \u201c%1\u201d for inspect."_s.arg(subject));
+    co_return code;
 }
 
 } // namespace corvanta

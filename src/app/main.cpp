@@ -1,11 +1,10 @@
 #include "app/Cli.h"
 
-#include <QCoreApplication>
-#include <QTimer>
-
-#include <QCoro/QCoroTask>
-
 #include <cstdio>
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QTimer>
 
 int main(int argc, char** argv)
 {

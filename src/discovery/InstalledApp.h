@@ -1,9 +1,9 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 #include <QUrl>
-
-#include <optional>
 
 namespace corvanta {
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QString>
-
 #include <compare>
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include <QString>
 
 namespace corvanta {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QStringList>
-
 #include <optional>
+
+#include <QStringList>
 
 namespace corvanta {
 

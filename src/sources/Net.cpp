@@ -2,11 +2,10 @@
 
 #include "sources/CheckError.h"
 
+#include <QCoro/QCoroNetworkReply>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-
-#include <QCoro/QCoroNetworkReply>
 
 using namespace Qt::StringLiterals;
 
@@ -14,16 +13,16 @@ namespace corvanta {
 
 namespace {
 
-    // Adds the one User-Agent to every request, whoever builds it.
-    class Session : public QNetworkAccessManager {
-    protected:
-        QNetworkReply* createRequest(Operation op, const QNetworkRequest& original, QIODevice* data) override
-        {
-            QNetworkRequest request(original);
-            request.setHeader(QNetworkRequest::UserAgentHeader, Net::userAgent);
-            return QNetworkAccessManager::createRequest(op, request, data);
-        }
-    };
+// Adds the one User-Agent to every request, whoever builds it.
+class Session : public QNetworkAccessManager {
+protected:
+    QNetworkReply* createRequest(Operation op, const QNetworkRequest& original, QIODevice* data) override
+    {
+        QNetworkRequest request(original);
+        request.setHeader(QNetworkRequest::UserAgentHeader, Net::userAgent);
+        return QNetworkAccessManager::createRequest(op, request, data);
+    }
+};
 
 } // namespace
 

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QNetworkAccessManager>
 #include <QString>
 #include <QUrl>
-
-#include <QCoro/QCoroTask>
-
-#include <optional>
 
 class QNetworkReply;
 

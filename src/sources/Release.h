@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QMetaType>
-#include <QString>
-#include <QUrl>
-#include <QUuid>
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <variant>
+
+#include <QMetaType>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
 
 namespace corvanta {
 

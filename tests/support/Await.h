@@ -1,16 +1,16 @@
 #pragma once
 
-#include <QEventLoop>
-#include <QTimer>
-
-#include <QCoro/QCoroTask>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+
+#include <QCoro/QCoroTask>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 namespace corvanta::test {
 

@@ -1,8 +1,8 @@
 #include "discovery/Version.h"
 
-#include <gtest/gtest.h>
-
 #include <vector>
+
+#include <gtest/gtest.h>
 
 using corvanta::Version;
 using namespace Qt::StringLiterals;
@@ -15,7 +15,10 @@ struct ParseRow {
     std::optional<QString> pre;
 };
 
-std::ostream& operator<<(std::ostream& os, const ParseRow& row) { return os << row.text.toStdString(); }
+std::ostream& operator<<(std::ostream& os, const ParseRow& row)
+{
+    return os << row.text.toStdString();
+}
 
 class VersionParse : public testing::TestWithParam<ParseRow> { };
 
@@ -105,7 +108,8 @@ class VersionIsNewer : public testing::TestWithParam<NewerRow> { };
 TEST_P(VersionIsNewer, Decides)
 {
     const NewerRow& row = GetParam();
-    EXPECT_EQ(Version::isNewer({ row.installedShort, row.installedBuild }, { row.latestShort, row.latestBuild }),
+    EXPECT_EQ(
+        Version::isNewer({ row.installedShort, row.installedBuild }, { row.latestShort, row.latestBuild }),
         row.expected);
 }
 
@@ -115,8 +119,9 @@ const std::optional<bool> undecided;
 INSTANTIATE_TEST_SUITE_P(Table, VersionIsNewer,
     testing::Values(
         // Build counters and dotted versions are different kinds.
-        NewerRow { u"2023"_s, none, u"2.1"_s, none, undecided }, NewerRow { u"5"_s, none, u"5.1"_s, none, true },
-        NewerRow { u"2023"_s, none, u"2024"_s, none, true }, NewerRow { u"999"_s, none, u"1000.1"_s, none, true },
+        NewerRow { u"2023"_s, none, u"2.1"_s, none, undecided },
+        NewerRow { u"5"_s, none, u"5.1"_s, none, true }, NewerRow { u"2023"_s, none, u"2024"_s, none, true },
+        NewerRow { u"999"_s, none, u"1000.1"_s, none, true },
         // Equal short versions hand over to the builds, without a kind check.
         NewerRow { u"1.4"_s, u"140"_s, u"1.4"_s, u"141"_s, true },
         NewerRow { u"1.4"_s, u"140"_s, u"1.4"_s, none, false },

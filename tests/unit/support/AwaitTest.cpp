@@ -1,9 +1,10 @@
 #include "support/Await.h"
 
-#include <QCoro/QCoroTimer>
-#include <gtest/gtest-spi.h>
-
 #include <stdexcept>
+
+#include <QCoro/QCoroTimer>
+
+#include <gtest/gtest-spi.h>
 
 using namespace std::chrono_literals;
 using corvanta::test::await;
