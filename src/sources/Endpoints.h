@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/GitHub.h"
+
 #include <QUrl>
 
 namespace corvanta {
@@ -14,9 +16,6 @@ struct Endpoints {
     // All three at one base, as the --mock launch argument asks.
     static Endpoints mock(const QUrl& base) { return { base, base, base }; }
 };
-
-// GitHub's web address, for the Electron updater's "github" provider.
-inline const QUrl githubWeb { QStringLiteral("https://github.com/") };
 
 // `base` with `path` appended, whatever the base's trailing slash.
 QUrl appendPath(const QUrl& base, const QString& path);
