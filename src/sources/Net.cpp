@@ -26,6 +26,12 @@ protected:
 
 } // namespace
 
+void ReplyDeleter::operator()(QNetworkReply* reply) const
+{
+    if (reply)
+        reply->deleteLater();
+}
+
 Net::Net()
     : m_session(std::make_unique<Session>())
 {
@@ -35,28 +41,47 @@ Net::Net()
 
 Net::~Net() = default;
 
+bool Net::succeeded(QNetworkReply& reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+        return false;
+    // A 2xx whose body broke off is a failure too, never a short success.
+    return reply.error() == QNetworkReply::NoError;
+}
+
 QString Net::failureText(QNetworkReply& reply)
 {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid())
+    if (status.isValid()) {
+        const int code = status.toInt();
+        if (code == 403 && reply.rawHeader("x-ratelimit-remaining") == "0")
+            return u"GitHub's hourly limit for anonymous requests is used up; try again later"_s;
+        if (code < 200 || code > 299)
+            return u"The server answered HTTP %1"_s.arg(code);
+    }
+    switch (reply.error()) {
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        // Only the transfer timeout cancels our requests.
+        return u"The request timed out."_s;
+    default:
         return reply.errorString();
-    const int code = status.toInt();
-    if (code == 403 && reply.rawHeader("x-ratelimit-remaining") == "0")
-        return u"GitHub's hourly limit for anonymous requests is used up; try again later"_s;
-    return u"The server answered HTTP %1"_s.arg(code);
+    }
 }
 
 QCoro::Task<QByteArray> Net::get(QUrl url, std::optional<QString> accept)
 {
+    const QString scheme = url.scheme().toLower();
+    if (scheme != u"http" && scheme != u"https")
+        throw CheckError(
+            u"Only http and https addresses can be read, not \u201c%1\u201d"_s.arg(url.toDisplayString()));
     QNetworkRequest request(url);
     request.setTransferTimeout(requestTimeoutMs);
     if (accept)
         request.setRawHeader("Accept", accept->toUtf8());
-    std::unique_ptr<QNetworkReply> reply(co_await m_session->get(request));
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool ok = status.isValid() ? (status.toInt() >= 200 && status.toInt() <= 299)
-                                     : reply->error() == QNetworkReply::NoError;
-    if (!ok)
+    ReplyPtr reply(co_await m_session->get(request));
+    if (!succeeded(*reply))
         throw CheckError(failureText(*reply));
     co_return reply->readAll();
 }

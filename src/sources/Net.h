@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include <QByteArray>
@@ -13,9 +14,10 @@ class QNetworkReply;
 namespace corvanta {
 
 // The process's one HTTP session: ephemeral (cookies kept in memory only, no
-// cache), "User-Agent: Corvanta/1.0 (macOS)" on every request, 20-second idle
-// timeout unless a request sets its own. Lives on the main thread; created
-// once by the composition root and passed to whatever makes requests.
+// cache, no stored credentials), "User-Agent: Corvanta/1.0 (macOS)" on every
+// request, a 20-second idle timeout unless a request sets its own. Lives on
+// the main thread; created once by the composition root and passed to
+// whatever makes requests.
 class Net {
 public:
     Net();
@@ -25,12 +27,15 @@ public:
 
     QNetworkAccessManager& session() { return *m_session; }
 
-    // GET `url` and return its body; throws CheckError for a status outside
-    // 2xx (with GitHub's rate-limit text for an exhausted 403) and for
-    // transport failures.
+    // GET `url` (http or https only) and return its body. Throws CheckError
+    // for a status outside 2xx (GitHub's rate-limit text for an exhausted
+    // 403), for a transfer that broke off, and for transport failures.
     QCoro::Task<QByteArray> get(QUrl url, std::optional<QString> accept = std::nullopt);
 
-    // The CheckError text for a reply that ended without a 2xx status.
+    // Whether a finished reply delivered its whole body with a 2xx status
+    // (or, for a response that isn't HTTP, without error).
+    static bool succeeded(QNetworkReply& reply);
+    // The CheckError text for a finished reply that did not succeed.
     static QString failureText(QNetworkReply& reply);
 
     static constexpr int requestTimeoutMs = 60'000;
@@ -40,5 +45,12 @@ public:
 private:
     std::unique_ptr<QNetworkAccessManager> m_session;
 };
+
+// Owns a reply and releases it with deleteLater(): a reply must not be
+// deleted inside its own finished() signal, which is where co_await resumes.
+struct ReplyDeleter {
+    void operator()(QNetworkReply* reply) const;
+};
+using ReplyPtr = std::unique_ptr<QNetworkReply, ReplyDeleter>;
 
 } // namespace corvanta

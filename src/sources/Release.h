@@ -5,6 +5,7 @@
 #include <optional>
 #include <variant>
 
+#include <QJsonObject>
 #include <QMetaType>
 #include <QString>
 #include <QUrl>
@@ -72,7 +73,16 @@ struct Attempt {
     std::optional<QString> url;
     std::optional<QString> found;
     Outcome outcome = Pass {};
+
+    // "pass", "fail" or "skipped".
+    QString outcomeName() const;
+    // What failed or why the source was skipped; none for a pass.
+    std::optional<QString> outcomeText() const;
 };
+
+// The machine-readable forms the command line prints.
+QJsonObject toJson(const Release& release);
+QJsonObject toJson(const Attempt& attempt);
 
 } // namespace corvanta
 
