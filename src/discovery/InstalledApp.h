@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include <QJsonObject>
 #include <QString>
 #include <QUrl>
 
@@ -26,10 +27,19 @@ struct InstalledApp {
     // The app is this program itself.
     bool isCorvanta() const;
     // Whether an update from `release` may be installed automatically.
+    // Defined with the sources, which own Release.
     bool canInstall(const std::optional<Release>& release) const;
 
-    // The bundle identifier of the running program.
+    // Every field, none as null; for the command line and diagnostics.
+    QJsonObject toJson() const;
+
+    // The bundle identifier of the running program, set once at start-up by
+    // whoever knows it; empty when the program runs outside a bundle.
     static QString ownBundleID;
+    // What the program calls itself when it has no bundle identifier.
+    static inline const QString defaultBundleID = QStringLiteral("com.brenmoral.corvanta");
+
+    friend bool operator==(const InstalledApp&, const InstalledApp&) = default;
 };
 
 } // namespace corvanta
