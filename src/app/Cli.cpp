@@ -24,6 +24,10 @@ const std::vector<CommandEntry>& table()
     static const std::vector<CommandEntry> entries {
         { { u"inspect"_s, u"version"_s }, u"A [B] [--json]"_s,
             u"How A parses, and whether B is newer than A"_s, commands::inspectVersion },
+        { { u"scan"_s }, u"[--sandbox DIR] [--json]"_s,
+            u"The installed apps and what their bundles declare"_s, commands::scan },
+        { { u"inspect"_s, u"bundle"_s }, u"PATH [--json]"_s, u"Everything read from one app bundle"_s,
+            commands::inspectBundle },
     };
     return entries;
 }

@@ -6,5 +6,7 @@ namespace corvanta::commands {
 
 // One function per command; each file under app/ named after its command.
 QCoro::Task<int> inspectVersion(CliContext& context);
+QCoro::Task<int> scan(CliContext& context);
+QCoro::Task<int> inspectBundle(CliContext& context);
 
 } // namespace corvanta::commands
