@@ -49,6 +49,14 @@ bool etagListMatches(const QByteArray& list, const QByteArray& etag)
 
 const auto httpDateFormat = u"ddd, dd MMM yyyy hh:mm:ss 'GMT'"_s;
 
+// Routes match decoded paths alone; a query or a relative path would never match.
+void checkRoute(const QString& path)
+{
+    if (!path.startsWith(u'/') || path.contains(u'?'))
+        ADD_FAILURE() << "a test server route must be a path starting with / and without a query: "
+                      << path.toStdString();
+}
+
 } // namespace
 
 QByteArray RecordedRequest::header(const QByteArray& name) const
@@ -93,6 +101,9 @@ Response Response::redirect(const QUrl& location, int status)
     Response response;
     response.status = status;
     response.headers.append({ "Location", location.toEncoded() });
+    // Over a kept-alive connection Qt's client now and then sends the
+    // redirected request twice; closing keeps request counts exact.
+    response.withHeader("Connection", "close");
     return response;
 }
 
@@ -148,11 +159,13 @@ void TestServer::on(const QString& path, Response response)
 
 void TestServer::on(const QString& path, Handler handler)
 {
+    checkRoute(path);
     m_exact.insert(path, std::move(handler));
 }
 
 void TestServer::onPrefix(const QString& prefix, Handler handler)
 {
+    checkRoute(prefix);
     auto existing = std::find_if(
         m_prefixes.begin(), m_prefixes.end(), [&](const auto& route) { return route.first == prefix; });
     if (existing != m_prefixes.end())

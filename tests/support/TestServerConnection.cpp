@@ -81,6 +81,15 @@ bool hasHeader(const HeaderList& headers, const QByteArray& name)
         [&](const auto& header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
+QByteArray headerValue(const HeaderList& headers, const QByteArray& name)
+{
+    for (const auto& [key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
 // The comma-separated tokens of a header such as Connection, lower-cased.
 QList<QByteArray> tokens(const QByteArray& value)
 {
@@ -308,28 +317,33 @@ void ServerConnection::sendHead()
     const bool announces = !bodyless && !m_response.omitContentLength && !framedByCaller;
     const qint64 announced = m_response.contentLength.value_or(actual);
 
+    // A close the client is told about, as opposed to a fault it must discover.
+    const QByteArray connectionHeader = headerValue(m_response.headers, "connection");
+    const bool announcedClose
+        = !m_keepAlive || m_response.omitContentLength || tokens(connectionHeader).contains("close");
+    bool faultClose = false;
     m_toSend = actual;
-    m_closeAfterResponse = !m_keepAlive || m_response.omitContentLength;
     if (announces) {
         m_toSend = std::min(actual, announced);
         // A body shorter than announced can only end by closing.
-        m_closeAfterResponse = m_closeAfterResponse || announced > actual;
+        faultClose = announced > actual;
     }
     if (bodyless || m_headOnly) {
         m_toSend = 0;
-        m_closeAfterResponse = !m_keepAlive;
+        faultClose = false;
     }
     if (m_response.closeAfter) {
         m_toSend = std::clamp(*m_response.closeAfter, qint64(0), m_toSend);
-        m_closeAfterResponse = true;
+        faultClose = true;
     }
+    m_closeAfterResponse = announcedClose || faultClose;
 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     for (const auto& [name, value] : std::as_const(m_response.headers))
         head += name + ": " + value + "\r\n";
     if (announces)
         head += "Content-Length: " + QByteArray::number(announced) + "\r\n";
-    if (m_closeAfterResponse && !hasHeader(m_response.headers, "connection"))
+    if (announcedClose && connectionHeader.isEmpty())
         head += "Connection: close\r\n";
     head += "\r\n";
 

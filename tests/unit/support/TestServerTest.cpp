@@ -12,6 +12,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -108,6 +110,16 @@ QByteArray noise(qsizetype size)
     return data;
 }
 
+// Qt's client sometimes takes a connection dropped mid-body for a stale one,
+// sends the request again and then reports the short body as a success, so
+// only a shortfall against Content-Length tells reliably that a body is cut.
+bool cutShort(const Fetched& fetched)
+{
+    bool announced = false;
+    const qint64 length = fetched.header("Content-Length").toLongLong(&announced);
+    return fetched.error != QNetworkReply::NoError || (announced && fetched.body.size() < length);
+}
+
 } // namespace
 
 TEST(TestServer, ListensOnAnEphemeralLoopbackPort)
@@ -165,7 +177,63 @@ TEST(TestServer, AnswersHeadWithTheHeadersAlone)
     EXPECT_EQ(server.connectionCount(), 1);
 }
 
-TEST(TestServer, LiesAboutTheContentLength)
+TEST(TestServer, PutsFaultyBodiesOnTheWireAsScripted)
+{
+    const auto scripted = [](auto change) {
+        Response response { .body = "0123456789" };
+        change(response);
+        return response;
+    };
+    struct Row {
+        const char* name;
+        Response response;
+        QByteArray wire; // after the status line
+        bool closes;
+    };
+    const Row rows[] = {
+        { "honest", scripted([](Response&) {}), "Content-Length: 10\r\n\r\n0123456789", false },
+        { "announces more", scripted([](Response& r) { r.contentLength = 20; }),
+            "Content-Length: 20\r\n\r\n0123456789", true },
+        { "announces less", scripted([](Response& r) { r.contentLength = 4; }),
+            "Content-Length: 4\r\n\r\n0123", false },
+        { "no length", scripted([](Response& r) { r.omitContentLength = true; }),
+            "Connection: close\r\n\r\n0123456789", true },
+        { "drops mid-body", scripted([](Response& r) { r.closeAfter = 3; }), "Content-Length: 10\r\n\r\n012",
+            true },
+        { "drops after the head", scripted([](Response& r) { r.closeAfter = 0; }),
+            "Content-Length: 10\r\n\r\n", true },
+        { "drips", scripted([](Response& r) { r.chunkSize = 3; }), "Content-Length: 10\r\n\r\n0123456789",
+            false },
+        { "framed by the caller", scripted([](Response& r) {
+             r.headers = { { "Transfer-Encoding", "chunked" } };
+             r.body = "3\r\nabc\r\n0\r\n\r\n";
+         }),
+            "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", false },
+        { "no body for 304", scripted([](Response& r) { r.status = 304; }), "\r\n", false },
+    };
+    TestServer server;
+    server.on(u"/ping"_s, Response::text("pong"));
+    for (const Row& row : rows) {
+        server.on(u"/row"_s, row.response);
+        RawClient client(server.port());
+        client.send("GET /row HTTP/1.1\r\nHost: x\r\n\r\n");
+        const QByteArray statusLine
+            = row.response.status == 304 ? "HTTP/1.1 304 Not Modified\r\n" : "HTTP/1.1 200 OK\r\n";
+        const QByteArray expected = statusLine + row.wire;
+        if (row.closes) {
+            EXPECT_TRUE(client.waitForClose()) << row.name;
+            EXPECT_EQ(client.received(), expected) << row.name;
+            continue;
+        }
+        // Still well framed: the next request on the connection gets its own answer.
+        client.send("GET /ping HTTP/1.1\r\nHost: x\r\n\r\n");
+        ASSERT_TRUE(client.waitForText("pong")) << row.name;
+        EXPECT_TRUE(client.received().startsWith(QByteArray(expected + "HTTP/1.1 200 OK\r\n"))) << row.name;
+        EXPECT_TRUE(client.connected()) << row.name;
+    }
+}
+
+TEST(TestServer, ClientsSeeBodiesThatLieAboutTheirLength)
 {
     TestServer server;
     Response longer = Response::text("short body");
@@ -180,7 +248,7 @@ TEST(TestServer, LiesAboutTheContentLength)
     QNetworkAccessManager network;
 
     const Fetched cut = get(network, server.url(u"/longer"_s));
-    EXPECT_NE(cut.error, QNetworkReply::NoError);
+    EXPECT_TRUE(cutShort(cut));
     EXPECT_EQ(cut.body, QByteArray("short body").left(cut.body.size()));
 
     const Fetched truncated = get(network, server.url(u"/shorter"_s));
@@ -212,10 +280,10 @@ TEST(TestServer, DripsTheBodyInChunks)
     EXPECT_EQ(fetched.body, body);
     // Four pauses separate five chunks; the client saw them arrive apart.
     EXPECT_GE(clock.elapsed(), 4 * 60 - 20);
-    EXPECT_GE(fetched.reads, 3);
+    EXPECT_GE(fetched.reads, 2);
 }
 
-TEST(TestServer, DropsTheConnectionMidBody)
+TEST(TestServer, ClientsSeeTheConnectionDropMidBody)
 {
     TestServer server;
     const QByteArray body = noise(4000);
@@ -227,7 +295,7 @@ TEST(TestServer, DropsTheConnectionMidBody)
 
     const Fetched fetched = get(network, server.url(u"/dropped"_s));
 
-    EXPECT_EQ(fetched.error, QNetworkReply::RemoteHostClosedError);
+    EXPECT_TRUE(cutShort(fetched));
     EXPECT_LE(fetched.body.size(), 1500);
     EXPECT_EQ(fetched.body, body.left(fetched.body.size()));
 }
@@ -374,7 +442,7 @@ TEST(TestServer, CountsRequestsAnsweredAtOnce)
 {
     TestServer server;
     Response slow = Response::text("slow");
-    slow.delay = 300ms;
+    slow.delay = 500ms;
     server.on(u"/slow"_s, slow);
     QNetworkAccessManager network;
 
@@ -399,7 +467,7 @@ TEST(TestServer, ServesSixteenConnectionsInParallel)
 {
     TestServer server;
     Response slow = Response::text("done");
-    slow.delay = 300ms;
+    slow.delay = 500ms;
     server.on(u"/slow"_s, slow);
 
     std::vector<std::unique_ptr<RawClient>> clients;
@@ -437,7 +505,7 @@ TEST(TestServer, StreamsAFileBackedBody)
     EXPECT_TRUE(whole.body == payload);
 
     const Fetched cut = get(network, server.url(u"/partial.bin"_s));
-    EXPECT_EQ(cut.error, QNetworkReply::RemoteHostClosedError);
+    EXPECT_TRUE(cutShort(cut));
     EXPECT_LE(cut.body.size(), 2 * 1024 * 1024);
     EXPECT_TRUE(cut.body == payload.left(cut.body.size()));
 }
@@ -586,13 +654,62 @@ TEST(TestServer, ClosesCleanlyWithConnectionsOpen)
     server->on(u"/quick"_s, Response::text("quick"));
 
     EXPECT_EQ(get(network, server->url(u"/quick"_s)).body, "quick"); // leaves an idle kept-alive connection
-    std::unique_ptr<QNetworkReply> waiting(network.get(QNetworkRequest(server->url(u"/slow"_s))));
-    std::unique_ptr<QNetworkReply> streaming(network.get(QNetworkRequest(server->url(u"/drip"_s))));
+    // Tasks start at once and run until the reply is sent.
+    auto waiting = fetch(network, QNetworkRequest(server->url(u"/slow"_s)));
+    auto streaming = fetch(network, QNetworkRequest(server->url(u"/drip"_s)));
     ASSERT_TRUE(waitUntil([&] { return server->activeRequests() == 2; }));
 
     server.reset();
 
-    EXPECT_TRUE(waitUntil([&] { return waiting->isFinished() && streaming->isFinished(); }));
-    EXPECT_NE(waiting->error(), QNetworkReply::NoError);
-    EXPECT_NE(streaming->error(), QNetworkReply::NoError);
+    EXPECT_TRUE(cutShort(await(std::move(waiting))));
+    EXPECT_TRUE(cutShort(await(std::move(streaming))));
+}
+
+TEST(TestServer, SpeaksHttpWithCurl)
+{
+    const QString curl = QStandardPaths::findExecutable(u"curl"_s);
+    if (curl.isEmpty())
+        GTEST_SKIP() << "curl is not installed";
+    TestServer server;
+    server.on(u"/a"_s, Response::text("first "));
+    server.on(u"/b"_s, Response::text("second"));
+    server.on(u"/upload"_s, [](const RecordedRequest& request) {
+        return Response::text(
+            QByteArray::number(request.body.size()) + ' ' + request.header("transfer-encoding"));
+    });
+    // curl waits for the server's blocking socket in its own process, so it runs beside the event loop.
+    const auto run = [&](const QStringList& arguments, const QByteArray& input = {}) {
+        QProcess process;
+        process.start(
+            curl, QStringList { u"--silent"_s, u"--show-error"_s, u"--noproxy"_s, u"*"_s } + arguments);
+        process.write(input);
+        process.closeWriteChannel();
+        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+        return process.readAllStandardOutput();
+    };
+
+    // Two addresses in one run share a connection.
+    EXPECT_EQ(run({ server.url(u"/a"_s).toString(), server.url(u"/b"_s).toString() }), "first second");
+    EXPECT_EQ(server.connectionCount(), 1);
+
+    // An upload from standard input goes chunked.
+    const QByteArray upload = noise(300 * 1024);
+    EXPECT_EQ(
+        run({ u"--upload-file"_s, u"-"_s, server.url(u"/upload"_s).toString() }, upload), "307200 chunked");
+    EXPECT_TRUE(server.requests(u"/upload"_s).last().body == upload);
+}
+
+TEST(TestServer, FailsRoutesThatCouldNeverMatch)
+{
+    TestServer server;
+    testing::TestPartResultArray failures;
+    {
+        testing::ScopedFakeTestPartResultReporter reporter(
+            testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        server.on(u"/search?q=x"_s, Response::text("x"));
+        server.onPrefix(u"api/"_s, [](const RecordedRequest&) { return Response::text("x"); });
+        server.on(u"/fine"_s, Response::text("x"));
+    }
+    EXPECT_EQ(failures.size(), 2);
 }
