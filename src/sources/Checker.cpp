@@ -145,7 +145,8 @@ QCoro::Task<CheckResult> Checker::run(Checker self, InstalledApp app)
     if (app.isAppStore) {
         const QUrl url = self.lookupURL(app);
         try {
-            record.pass(SourceKind::appStore, url, co_await AppStore::read(net, app.bundleID, url));
+            Release release = co_await AppStore::read(net, app.bundleID, url);
+            record.pass(SourceKind::appStore, url, std::move(release));
             co_return std::move(record.result);
         } catch (...) {
             record.fail(SourceKind::appStore, url, std::current_exception());
@@ -210,7 +211,8 @@ QCoro::Task<CheckResult> Checker::run(Checker self, InstalledApp app)
     if (app.electronFeed) {
         const QUrl url = *app.electronFeed;
         try {
-            record.pass(SourceKind::electron, url, co_await Electron::read(net, url));
+            Release release = co_await Electron::read(net, url);
+            record.pass(SourceKind::electron, url, std::move(release));
             co_return std::move(record.result);
         } catch (...) {
             record.fail(SourceKind::electron, url, std::current_exception());

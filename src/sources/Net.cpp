@@ -61,6 +61,8 @@ QString Net::failureText(QNetworkReply& reply)
             return u"The server answered HTTP %1"_s.arg(code);
     }
     switch (reply.error()) {
+    case QNetworkReply::RemoteHostClosedError:
+        return connectionLost;
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
         // Only the transfer timeout cancels our requests.
@@ -68,6 +70,16 @@ QString Net::failureText(QNetworkReply& reply)
     default:
         return reply.errorString();
     }
+}
+
+bool Net::bodyComplete(QNetworkReply& reply, qint64 received)
+{
+    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
+    // A compressed body is unpacked on the way, so its length says nothing here.
+    const QByteArray encoding = reply.rawHeader("Content-Encoding").trimmed().toLower();
+    if (!length.isValid() || !(encoding.isEmpty() || encoding == "identity"))
+        return true;
+    return length.toLongLong() == received;
 }
 
 QCoro::Task<QByteArray> Net::get(QUrl url, std::optional<QString> accept)
@@ -83,7 +95,10 @@ QCoro::Task<QByteArray> Net::get(QUrl url, std::optional<QString> accept)
     ReplyPtr reply(co_await m_session->get(request));
     if (!succeeded(*reply))
         throw CheckError(failureText(*reply));
-    co_return reply->readAll();
+    QByteArray body = reply->readAll();
+    if (!bodyComplete(*reply, body.size()))
+        throw CheckError(connectionLost);
+    co_return body;
 }
 
 } // namespace corvanta

@@ -37,6 +37,10 @@ public:
     static bool succeeded(QNetworkReply& reply);
     // The CheckError text for a finished reply that did not succeed.
     static QString failureText(QNetworkReply& reply);
+    // Whether `received` body bytes are all the server announced. Qt takes a
+    // connection closed before Content-Length bytes for a normal end.
+    static bool bodyComplete(QNetworkReply& reply, qint64 received);
+    static inline const QString connectionLost = QStringLiteral("The network connection was lost.");
 
     static constexpr int requestTimeoutMs = 60'000;
     static constexpr int sessionTimeoutMs = 20'000;
