@@ -1,0 +1,210 @@
+#include "codesign/MachO.h"
+
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta::codesign {
+
+namespace {
+
+// A universal header with more members than this is something else (Java class
+// files share the magic number) or hostile.
+constexpr std::uint32_t maxSlices = 32;
+
+std::optional<std::uint64_t> widen(std::optional<std::uint32_t> value)
+{
+    if (!value)
+        return std::nullopt;
+    return *value;
+}
+
+std::string fixedName(ByteView bytes, std::uint64_t offset)
+{
+    const auto field = bytes.sub(offset, 16);
+    if (!field)
+        return {};
+    const char* text = reinterpret_cast<const char*>(field->data());
+    return std::string(text, strnlen(text, 16));
+}
+
+bool readSegment(ByteView slice, std::uint32_t at, bool is64, MachOSlice& out)
+{
+    MachOSegment segment;
+    segment.name = fixedName(slice, at + 8);
+    segment.commandOffset = at;
+    std::uint32_t sectionCount = 0;
+    std::uint64_t sectionsAt = 0;
+    std::uint64_t sectionSize = 0;
+    if (is64) {
+        const auto vmSize = slice.le64(at + 32);
+        const auto fileOffset = slice.le64(at + 40);
+        const auto fileSize = slice.le64(at + 48);
+        const auto sections = slice.le32(at + 64);
+        if (!vmSize || !fileOffset || !fileSize || !sections)
+            return false;
+        segment.vmSize = *vmSize;
+        segment.fileOffset = *fileOffset;
+        segment.fileSize = *fileSize;
+        sectionCount = *sections;
+        sectionsAt = at + 72;
+        sectionSize = 80;
+    } else {
+        const auto vmSize = slice.le32(at + 28);
+        const auto fileOffset = slice.le32(at + 32);
+        const auto fileSize = slice.le32(at + 36);
+        const auto sections = slice.le32(at + 48);
+        if (!vmSize || !fileOffset || !fileSize || !sections)
+            return false;
+        segment.vmSize = *vmSize;
+        segment.fileOffset = *fileOffset;
+        segment.fileSize = *fileSize;
+        sectionCount = *sections;
+        sectionsAt = at + 56;
+        sectionSize = 68;
+    }
+    if (segment.name == "__TEXT") {
+        for (std::uint32_t i = 0; i < sectionCount && i < 256; ++i) {
+            const std::uint64_t section = sectionsAt + i * sectionSize;
+            if (fixedName(slice, section) != "__info_plist")
+                continue;
+            const std::optional<std::uint64_t> size
+                = is64 ? slice.le64(section + 40) : widen(slice.le32(section + 36));
+            const auto offset = slice.le32(section + (is64 ? 48 : 40));
+            if (size && offset && slice.contains(*offset, *size))
+                out.infoPlist = std::make_pair(std::uint64_t(*offset), std::uint64_t(*size));
+        }
+    }
+    out.segments.push_back(std::move(segment));
+    return true;
+}
+
+} // namespace
+
+const MachOSegment* MachOSlice::segment(std::string_view name) const
+{
+    for (const MachOSegment& segment : segments) {
+        if (segment.name == name)
+            return &segment;
+    }
+    return nullptr;
+}
+
+std::optional<MachOSlice> MachOFile::parseSlice(ByteView file, std::uint64_t offset, std::uint64_t size)
+{
+    const auto bytes = file.sub(offset, size);
+    if (!bytes)
+        return std::nullopt;
+    const ByteView slice = *bytes;
+    const auto magic = slice.le32(0);
+    if (!magic || (*magic != machO::magic32 && *magic != machO::magic64))
+        return std::nullopt;
+    MachOSlice out;
+    out.is64 = *magic == machO::magic64;
+    out.offset = offset;
+    out.size = size;
+    out.headerSize = out.is64 ? 32 : 28;
+    const auto cpuType = slice.le32(4);
+    const auto cpuSubtype = slice.le32(8);
+    const auto fileType = slice.le32(12);
+    const auto count = slice.le32(16);
+    const auto commandsSize = slice.le32(20);
+    if (!cpuType || !cpuSubtype || !fileType || !count || !commandsSize)
+        return std::nullopt;
+    out.cpuType = *cpuType;
+    out.cpuSubtype = *cpuSubtype;
+    out.fileType = *fileType;
+    out.commandCount = *count;
+    out.commandsSize = *commandsSize;
+    if (!slice.contains(out.headerSize, out.commandsSize))
+        return std::nullopt;
+
+    std::uint64_t at = out.headerSize;
+    const std::uint64_t end = std::uint64_t(out.headerSize) + out.commandsSize;
+    for (std::uint32_t i = 0; i < out.commandCount; ++i) {
+        const auto command = slice.le32(at);
+        const auto commandSize = slice.le32(at + 4);
+        if (!command || !commandSize || *commandSize < 8 || at + *commandSize > end)
+            return std::nullopt;
+        switch (*command) {
+        case machO::loadSegment:
+        case machO::loadSegment64:
+            if (!readSegment(slice, std::uint32_t(at), *command == machO::loadSegment64, out))
+                return std::nullopt;
+            break;
+        case machO::loadCodeSignature: {
+            const auto dataOffset = slice.le32(at + 8);
+            const auto dataSize = slice.le32(at + 12);
+            if (!dataOffset || !dataSize || *commandSize < 16 || out.signature)
+                return std::nullopt;
+            out.signature = SignatureLocation { *dataOffset, *dataSize, std::uint32_t(at) };
+            break;
+        }
+        default:
+            break;
+        }
+        at += *commandSize;
+    }
+    return out;
+}
+
+std::optional<MachOFile> MachOFile::parse(ByteView file)
+{
+    const auto magic = file.be32(0);
+    if (!magic)
+        return std::nullopt;
+    MachOFile out;
+    if (*magic == machO::fatMagic || *magic == machO::fatMagic64) {
+        out.universal = true;
+        out.universal64 = *magic == machO::fatMagic64;
+        const auto count = file.be32(4);
+        if (!count || *count == 0 || *count > maxSlices)
+            return std::nullopt;
+        const std::uint64_t entrySize = out.universal64 ? 32 : 20;
+        for (std::uint32_t i = 0; i < *count; ++i) {
+            const std::uint64_t at = 8 + i * entrySize;
+            const auto cpuType = file.be32(at);
+            const std::optional<std::uint64_t> offset
+                = out.universal64 ? file.be64(at + 8) : widen(file.be32(at + 8));
+            const std::optional<std::uint64_t> size
+                = out.universal64 ? file.be64(at + 16) : widen(file.be32(at + 12));
+            const auto alignment = file.be32(at + (out.universal64 ? 24 : 16));
+            if (!cpuType || !offset || !size || !alignment)
+                return std::nullopt;
+            auto slice = parseSlice(file, *offset, *size);
+            // The universal header and the slice's own header must name the same processor.
+            if (!slice || slice->cpuType != *cpuType)
+                return std::nullopt;
+            slice->alignment = *alignment;
+            out.slices.push_back(std::move(*slice));
+        }
+        return out;
+    }
+    auto slice = parseSlice(file, 0, file.size());
+    if (!slice)
+        return std::nullopt;
+    out.slices.push_back(std::move(*slice));
+    return out;
+}
+
+QString architectureName(std::uint32_t cpuType)
+{
+    switch (cpuType) {
+    case cpu::x86:
+        return u"i386"_s;
+    case cpu::x86_64:
+        return u"x86_64"_s;
+    case cpu::arm:
+        return u"arm"_s;
+    case cpu::arm64:
+        return u"arm64"_s;
+    case cpu::powerPC:
+        return u"ppc"_s;
+    case cpu::powerPC64:
+        return u"ppc64"_s;
+    default:
+        return u"0x"_s + QString::number(cpuType, 16);
+    }
+}
+
+} // namespace corvanta::codesign

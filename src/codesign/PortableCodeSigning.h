@@ -1,0 +1,34 @@
+#pragma once
+
+#include "codesign/TrustAnchors.h"
+#include "platform/CodeSigning.h"
+
+#include <functional>
+
+#include <QDateTime>
+
+namespace corvanta::codesign {
+
+// The Linux implementation of the platform's code-signing services: our own
+// reader and verifier of Mach-O signatures, judged against `anchors`.
+class PortableCodeSigning : public CodeSigning {
+public:
+    explicit PortableCodeSigning(TrustAnchors anchors, std::uint32_t hostCpuType = CpuType::ofThisBuild());
+
+    // The time certificates are judged at when a signature has no timestamp
+    // (the current time unless a test says otherwise).
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+
+    SigningInformation signing(const QString& path) const override;
+    std::vector<std::uint32_t> architectures(const QString& path) const override;
+    std::uint32_t hostCpuType() const override { return m_hostCpuType; }
+
+    const TrustAnchors& anchors() const { return m_anchors; }
+
+private:
+    TrustAnchors m_anchors;
+    std::uint32_t m_hostCpuType;
+    std::function<QDateTime()> m_clock;
+};
+
+} // namespace corvanta::codesign
