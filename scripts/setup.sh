@@ -11,7 +11,7 @@ packages=(
   qcoro-qt6-dev qtkeychain-qt6-dev
   libssl-dev libplist-dev libarchive-dev zlib1g-dev libbz2-dev liblzma-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  7zip dbus xvfb xauth python3 tzdata curl
+  7zip xorriso dbus xvfb xauth python3 tzdata curl
 )
 
 missing=()
