@@ -2,6 +2,7 @@
 
 #include "diskimage/UdifImage.h"
 
+#include <cerrno>
 #include <filesystem>
 
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QUuid>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -104,6 +107,20 @@ void moveEntries(const QString& from, const QString& to)
     }
 }
 
+// Gives the volume's folders their modes once everything is in place;
+// `wrapper` is the folder 7-Zip put the volume in, if any.
+void restoreFolderModes(const udif::VolumeListing& listing, const QString& wrapper, const QString& root)
+{
+    const QString prefix = wrapper + u'/';
+    for (const auto& [path, mode] : listing.folderModes) {
+        if (!wrapper.isEmpty() && !path.startsWith(prefix))
+            continue; // the volume's root stays the mount point's own
+        const QString folder = root + u'/' + (wrapper.isEmpty() ? path : path.mid(prefix.size()));
+        if (::chmod(QFile::encodeName(folder).constData(), mode & 07777) != 0)
+            throw SystemError::fromErrno(u"Couldn't set the permissions of "_s + folder);
+    }
+}
+
 } // namespace
 
 LinuxDiskImages::LinuxDiskImages()
@@ -189,6 +206,7 @@ QString LinuxDiskImages::attach(const QString& image, const QString& mountPoint,
                 volumeRoot = top[0].filePath();
             moveEntries(volumeRoot, root);
             removeTree(nativePath(staging));
+            restoreFolderModes(*listing, volumeRoot == staging ? QString() : top[0].fileName(), root);
             mounted = true;
             break;
         }

@@ -44,6 +44,35 @@ QString failure(const QString& detail)
 
 } // namespace
 
+std::optional<unsigned> parseModeText(const QString& text)
+{
+    if (text.size() != 10)
+        return std::nullopt;
+    unsigned mode = 0;
+    for (int i = 0; i < 9; ++i) {
+        const QChar c = text[1 + i];
+        const unsigned bit = 1u << (8 - i);
+        const int column = i % 3; // read, write, execute
+        if (c == u'-')
+            continue;
+        if (column == 0 && c == u'r')
+            mode |= bit;
+        else if (column == 1 && c == u'w')
+            mode |= bit;
+        else if (column == 2 && (c == u'x' || c == u's' || c == u't'))
+            mode |= bit;
+        else if (column == 2 && (c == u'S' || c == u'T'))
+            ; // the special bit without execute
+        else
+            return std::nullopt;
+        if (column == 2 && (c == u's' || c == u'S'))
+            mode |= i == 2 ? 04000u : 02000u;
+        if (column == 2 && (c == u't' || c == u'T'))
+            mode |= 01000u;
+    }
+    return mode;
+}
+
 SevenZip::SevenZip(QString program)
     : m_program(std::move(program))
 {
@@ -89,7 +118,7 @@ std::optional<VolumeListing> SevenZip::list(const QString& raw) const
     bool inItems = false;
     QString path;
     for (const QByteArray& rawLine : output.split('\n')) {
-        const QString line = QString::fromUtf8(rawLine).remove(u'\r');
+        const QString line = QString::fromUtf8(rawLine);
         if (!inItems) {
             if (line == u"----------"_s)
                 inItems = true;
@@ -101,6 +130,9 @@ std::optional<VolumeListing> SevenZip::list(const QString& raw) const
             path = line.mid(7);
         else if (line.startsWith(u"Mode = l"_s) && !path.isEmpty())
             listing.links.append(path);
+        else if (line.startsWith(u"Mode = d"_s) && !path.isEmpty())
+            if (const auto mode = parseModeText(line.mid(7)))
+                listing.folderModes.emplace_back(path, *mode);
     }
     if (listing.type.isEmpty())
         return std::nullopt;

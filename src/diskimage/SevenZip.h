@@ -13,7 +13,12 @@ namespace corvanta::udif {
 struct VolumeListing {
     QString type; // 7-Zip's format name: "HFS", "APFS", "FAT", "Iso", ...
     QStringList links; // paths of the symbolic links, relative to the extraction folder
+    // Permission bits of every folder: 7-Zip creates folders with default modes.
+    std::vector<std::pair<QString, unsigned>> folderModes;
 };
+
+// Permission bits of an "ls"-style mode text ("drwxr-xr-x"); none when malformed.
+std::optional<unsigned> parseModeText(const QString& text);
 
 // The 7-Zip command line ("7zz"), run as a child process the way hdiutil is
 // on macOS. Failures to start it throw DiskImageError.
