@@ -1,5 +1,7 @@
 #include "UdifFixtures.h"
 
+#include "diskimage/UdifWriter.h"
+
 #include <QFile>
 #include <QtEndian>
 
@@ -51,6 +53,23 @@ void resealDataFork(QByteArray& image)
     trailer->dataChecksum = udif::Checksum::fromCrc32(std::uint32_t(crc));
     image.replace(
         image.size() - qsizetype(udif::trailerSize), qsizetype(udif::trailerSize), trailer->serialize());
+}
+
+QByteArray rebuiltImage(
+    const QString& path, const std::function<void(std::vector<udif::Resource>&, udif::Trailer&)>& change)
+{
+    auto image = udif::UdifImage::open(path);
+    std::vector<udif::Resource> resources = image.resources();
+    udif::Trailer trailer = image.trailer();
+    const QByteArray original = readWholeFile(path);
+    QByteArray bytes = original.mid(qsizetype(trailer.dataForkOffset), qsizetype(trailer.dataForkLength));
+    change(resources, trailer);
+    const QByteArray xml = udif::resourcePropertyList(resources);
+    trailer.xmlOffset = std::uint64_t(bytes.size());
+    trailer.xmlLength = std::uint64_t(xml.size());
+    trailer.resourceForkOffset = 0;
+    trailer.resourceForkLength = 0;
+    return bytes + xml + trailer.serialize();
 }
 
 std::pair<qint64, qint64> firstChunkOf(const QString& path, udif::ChunkType type)

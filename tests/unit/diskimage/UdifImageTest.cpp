@@ -1,7 +1,10 @@
 #include "diskimage/UdifImage.h"
 
 #include "diskimage/Resources.h"
+#include "diskimage/UdifWriter.h"
 #include "support/UdifFixtures.h"
+
+#include <set>
 
 #include <QCryptographicHash>
 #include <QTemporaryDir>
@@ -252,6 +255,155 @@ TEST(UdifImage, BinaryResourceForkHoldsTheSameAgreement)
     }
     EXPECT_EQ(udif::readLicenseAgreement(*resources)->text, u"Blah blah blah blah blah blah, ok.. Agree."_s);
     EXPECT_FALSE(udif::parseResourceFork(fork.left(40)).has_value());
+}
+
+} // namespace
+
+namespace {
+
+struct Mutation {
+    const char* name;
+    std::function<void(std::vector<udif::Resource>&, udif::Trailer&)> change;
+    const char* message;
+};
+
+udif::Resource& tableOf(std::vector<udif::Resource>& resources, int index)
+{
+    int seen = 0;
+    for (auto& resource : resources)
+        if (resource.type == "blkx" && seen++ == index)
+            return resource;
+    throw std::runtime_error("no such table");
+}
+
+void changeTable(
+    std::vector<udif::Resource>& resources, int index, const std::function<void(udif::BlockTable&)>& change)
+{
+    auto& resource = tableOf(resources, index);
+    auto table = udif::BlockTable::parse(resource.data);
+    change(*table);
+    resource.data = table->serialize();
+}
+
+TEST(UdifImage, RefusesInconsistentStructures)
+{
+    const char* damaged = "The disk image is damaged.";
+    const Mutation mutations[] = {
+        { "unknown chunk type",
+            [](auto& r, auto&) {
+                changeTable(r, 2, [](udif::BlockTable& t) { t.chunks[0].type = 0x80000009; });
+            },
+            "The disk image uses a kind of compression Corvanta can't read." },
+        { "chunk beyond the data fork",
+            [](auto& r, auto&) {
+                changeTable(r, 2, [](udif::BlockTable& t) { t.chunks[0].compressedOffset = 1u << 30; });
+            },
+            damaged },
+        { "chunk length overflowing",
+            [](auto& r, auto&) {
+                changeTable(
+                    r, 2, [](udif::BlockTable& t) { t.chunks[0].compressedLength = ~std::uint64_t(0); });
+            },
+            damaged },
+        { "gap between chunks",
+            [](auto& r, auto&) {
+                changeTable(r, 2, [](udif::BlockTable& t) { t.chunks[1].sectorNumber += 1; });
+            },
+            damaged },
+        { "table longer than its chunks",
+            [](auto& r, auto&) { changeTable(r, 2, [](udif::BlockTable& t) { t.sectorCount += 8; }); },
+            damaged },
+        { "table past the disk",
+            [](auto& r, auto&) {
+                changeTable(r, 2, [](udif::BlockTable& t) { t.sectorNumber = 1ull << 40; });
+            },
+            damaged },
+        { "table cut short", [](auto& r, auto&) { tableOf(r, 2).data.truncate(120); }, damaged },
+        { "chunk count past the table",
+            [](auto& r, auto&) {
+                auto& data = tableOf(r, 2).data;
+                data[200] = char(0x7F);
+            },
+            damaged },
+        { "no tables",
+            [](auto& r, auto&) {
+                std::erase_if(r, [](const udif::Resource& resource) { return resource.type == "blkx"; });
+            },
+            damaged },
+        { "trailer version", [](auto&, auto& t) { t.version = 3; }, damaged },
+        { "property list past the file", [](auto&, auto& t) { t.dataForkLength = 1ull << 40; }, damaged },
+        { "several segments", [](auto&, auto& t) { t.segmentCount = 2; },
+            "The disk image is split into several segments, which Corvanta can't open." },
+    };
+    const QString source = realDiskImage(u"node-udif-compression-zlib.mbr-fat16.dmg"_s);
+    QTemporaryDir dir;
+    for (const Mutation& mutation : mutations) {
+        const QString path = dir.filePath(u"mutated.dmg"_s);
+        writeWholeFile(path, rebuiltImage(source, mutation.change));
+        EXPECT_EQ(errorText([&] { udif::UdifImage::open(path); }), mutation.message) << mutation.name;
+    }
+
+    // The unchanged rebuild still opens, so each refusal above is the mutation's doing.
+    const QString path = dir.filePath(u"rebuilt.dmg"_s);
+    writeWholeFile(path, rebuiltImage(source, [](auto&, auto&) {}));
+    auto image = udif::UdifImage::open(path);
+    EXPECT_NO_THROW(image.verifyChecksums());
+    EXPECT_EQ(
+        sha256Hex(decompressDisk(image)), "0786ad1fdcba31a3f03ee80eb1d6e8c7ee2f4647a2b4b6f1855c9fe0719784de");
+
+    // A block table checksum changed in the property list breaks the master checksum.
+    writeWholeFile(path, rebuiltImage(source, [](auto& r, auto&) {
+        changeTable(r, 0, [](udif::BlockTable& t) { t.checksum = udif::Checksum::fromCrc32(0x12345678); });
+    }));
+    auto forged = udif::UdifImage::open(path);
+    EXPECT_EQ(errorText([&] { forged.verifyChecksums(); }),
+        "The disk image is damaged: its checksum doesn't match its contents.");
+}
+
+TEST(UdifWriter, WritesWhatTheReaderReadsBack)
+{
+    QTemporaryDir dir;
+    // A disk of compressible text, a zero run and incompressible bytes.
+    QByteArray disk;
+    for (int i = 0; i < 3000; ++i)
+        disk += "line " + QByteArray::number(i) + "\n";
+    disk.append(QByteArray(300 * 512, '\0'));
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 200 * 1024; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        disk.append(char(seed >> 24));
+    }
+    disk.append(QByteArray(511 - (disk.size() + 511) % 512, 'e')); // not a whole sector: padded with zeros
+    const QString raw = dir.filePath(u"disk.raw"_s);
+    writeWholeFile(raw, disk);
+    QByteArray expected = disk;
+    expected.append(QByteArray((512 - expected.size() % 512) % 512, '\0'));
+
+    for (const auto compression :
+        { udif::ChunkType::raw, udif::ChunkType::zlib, udif::ChunkType::bzip2, udif::ChunkType::lzma }) {
+        udif::WriteOptions options;
+        options.compression = compression;
+        options.chunkSectors = 64;
+        const std::uint64_t sectors = std::uint64_t(expected.size()) / 512;
+        options.partitions = { { u"Driver Descriptor Map (DDM : 0)"_s, 0, 1 },
+            { u"disk image (Apple_HFS : 1)"_s, 1, sectors - 1 } };
+        const QString path = dir.filePath(u"written.dmg"_s);
+        udif::writeUdif(raw, path, options);
+        auto image = udif::UdifImage::open(path);
+        EXPECT_NO_THROW(image.verifyChecksums());
+        EXPECT_EQ(image.partitions().size(), 2u);
+        EXPECT_EQ(image.partitions()[1].type, u"Apple_HFS"_s);
+        EXPECT_EQ(decompressDisk(image), expected) << int(compression);
+        std::set<std::uint32_t> types;
+        for (const auto& chunk : image.partitions()[1].table.chunks)
+            types.insert(chunk.type);
+        EXPECT_TRUE(types.contains(std::uint32_t(udif::ChunkType::zeroFill)));
+        EXPECT_TRUE(types.contains(std::uint32_t(compression)));
+    }
+
+    udif::WriteOptions gapped;
+    gapped.partitions = { { u"a (Apple_HFS : 0)"_s, 1, 10 } };
+    EXPECT_THROW(udif::writeUdif(raw, dir.filePath(u"bad.dmg"_s), gapped), Error);
 }
 
 } // namespace
