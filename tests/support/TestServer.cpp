@@ -101,9 +101,7 @@ Response Response::redirect(const QUrl& location, int status)
     Response response;
     response.status = status;
     response.headers.append({ "Location", location.toEncoded() });
-    // Over a kept-alive connection Qt's client now and then sends the
-    // redirected request twice; closing keeps request counts exact.
-    response.withHeader("Connection", "close");
+    response.withHeader("Connection", "close"); // keeps request counts exact, see the header
     return response;
 }
 

@@ -36,8 +36,11 @@ struct RecordedRequest {
 };
 
 // What to answer. Without `file` the body is `body`; a HEAD request gets the
-// headers alone. Content-Length is added unless `headers` already has one,
-// `omitContentLength` is set or the status has no body (1xx, 204, 304).
+// headers alone. Content-Length is added unless `headers` has Content-Length
+// or Transfer-Encoding (then `body` goes out as given), `omitContentLength`
+// is set or the status has no body (1xx, 204, 304). "Connection: close" in
+// `headers` closes the connection after the response. Members are in the
+// order designated initializers need: Response { .body = ..., .closeAfter = ... }.
 struct Response {
     int status = 200;
     HeaderList headers; // sent as given, in this order
@@ -54,13 +57,19 @@ struct Response {
     qint64 chunkSize = 0;
     std::chrono::milliseconds chunkInterval { 0 };
 
-    // Drop the connection once this many body bytes are sent (0: right after the headers).
+    // Drop the connection once this many body bytes are sent (0: right after
+    // the headers). Qt's client then usually fails with RemoteHostClosedError,
+    // but now and then resends the request (count() shows two) and reports
+    // the short body as a success: only a body shorter than its Content-Length
+    // tells reliably. The same goes for a `contentLength` above the body's.
     std::optional<qint64> closeAfter;
     std::chrono::milliseconds delay { 0 }; // wait this long before answering
 
     static Response text(QByteArray body, int status = 200, QByteArray type = "text/plain; charset=utf-8");
     static Response json(QByteArray body, int status = 200);
     static Response fromFile(QString path, QByteArray type = "application/octet-stream");
+    // Closes the connection after it: over a kept-alive one Qt's client
+    // now and then sends the redirected request twice.
     static Response redirect(const QUrl& location, int status = 302);
     static Response redirect(const QString& location, int status = 302);
     static Response notModified();
@@ -75,8 +84,11 @@ class ServerConnection;
 }
 
 // A scriptable HTTP/1.1 server on 127.0.0.1 with an ephemeral port, served by
-// the main thread's event loop (so it answers while a test awaits). Handlers
-// can be replaced at any time; unknown paths answer 404.
+// the main thread's event loop (so it answers while a test awaits; use it from
+// the main thread only). Requests on one connection are answered in turn,
+// several connections at once. Handlers can be replaced at any time, even from
+// inside a handler; unknown paths answer 404; a handler that throws fails the
+// test and answers 500.
 class TestServer : public QObject {
 public:
     TestServer(); // listening once constructed; fails the test if it cannot
