@@ -1,17 +1,15 @@
 #pragma once
 
-#include "sources/Cask.h"
+#include "sources/CaskCatalog.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include <QByteArray>
 #include <QCoro/QCoroTask>
 #include <QDateTime>
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -21,27 +19,6 @@ namespace corvanta {
 class HostInfo;
 class Net;
 struct Endpoints;
-
-// The three lookups built from one cask index document. Built off the main
-// thread, then handed over whole and never changed.
-struct CaskCatalog {
-    std::vector<Cask> casks; // in index order
-    QHash<QString, std::vector<qsizetype>> byApp; // lowercased bundle file name
-    QHash<QString, std::vector<qsizetype>> byBundle; // bundle identifier as spelled
-    QHash<QString, qsizetype> byToken;
-
-    // The catalog of an index body, or none when it is not a JSON array of
-    // objects. Casks take the fields of the variation under `variationKey`.
-    // Pure; safe on any thread.
-    static std::optional<CaskCatalog> parse(
-        const QByteArray& body, const std::optional<QString>& variationKey);
-
-    // The cask that installs the app with `bundleID` whose bundle is named
-    // `fileName`, by name first, then by identifier; alternative editions and
-    // casks that don't list the identifier lose ties. None when no cask fits.
-    const Cask* find(const QString& bundleID, const QString& fileName) const;
-    const Cask* token(const QString& token) const;
-};
 
 // The one shared Homebrew cask index. Lives on the main thread; loads at most
 // hourly, keeps a copy on disk with its HTTP validators so an unchanged index
@@ -94,9 +71,7 @@ private:
     struct Load;
 
     QCoro::Task<> run(std::shared_ptr<Load> load);
-    QCoro::Task<> fetch();
-    QCoro::Task<QByteArray> download();
-    QCoro::Task<> install(QByteArray body);
+    void install(std::shared_ptr<const CaskCatalog> catalog);
 
     Net& m_net;
     QUrl m_url;

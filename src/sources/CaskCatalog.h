@@ -1,0 +1,54 @@
+#pragma once
+
+#include "sources/Cask.h"
+
+#include <optional>
+#include <vector>
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+namespace corvanta {
+
+struct JsonNode;
+
+// The three lookups built from one cask index document. Built off the main
+// thread, then handed over whole and never changed.
+struct CaskCatalog {
+    std::vector<Cask> casks; // in index order
+    QHash<QString, std::vector<qsizetype>> byApp; // lowercased bundle file name
+    QHash<QString, std::vector<qsizetype>> byBundle; // bundle identifier as spelled
+    QHash<QString, qsizetype> byToken;
+
+    // The catalog of an index body, or none when it is not a JSON array of
+    // objects. Casks take the fields of the variation under `variationKey`.
+    // Objects without a token, and casks naming neither an app nor a bundle
+    // identifier, are left out. Pure; safe on any thread.
+    static std::optional<CaskCatalog> parse(
+        const QByteArray& body, const std::optional<QString>& variationKey);
+
+    // The cask that installs the app with `bundleID` whose bundle is named
+    // `fileName`, by name first, then by identifier; alternative editions and
+    // casks that don't list the identifier lose ties. Null when none fits.
+    const Cask* find(const QString& bundleID, const QString& fileName) const;
+    const Cask* token(const QString& token) const;
+
+    void add(Cask cask);
+};
+
+// One cask from its object in the index; none without a string "token".
+// `artifacts` and `variations` may be null.
+struct CaskFields {
+    const JsonNode* token = nullptr;
+    const JsonNode* version = nullptr;
+    const JsonNode* url = nullptr;
+    const JsonNode* sha256 = nullptr;
+    const JsonNode* homepage = nullptr;
+    const JsonNode* artifacts = nullptr;
+    const JsonNode* variations = nullptr;
+
+    std::optional<Cask> build(const std::optional<QString>& variationKey) const;
+};
+
+} // namespace corvanta

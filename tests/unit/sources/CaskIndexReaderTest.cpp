@@ -1,0 +1,138 @@
+// The cask index is read by our own JSON reader; these tests hold it to what
+// Qt's full JSON parser says about the same bytes, and check a generated
+// index of realistic shape end to end.
+
+#include "sources/CaskCatalog.h"
+#include "sources/JsonReader.h"
+#include "support/CaskIndexGenerator.h"
+
+#include <random>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta {
+namespace {
+
+bool qtAcceptsArrayOfObjects(const QByteArray& body)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return false;
+    for (const QJsonValue& value : document.array()) {
+        if (!value.isObject())
+            return false;
+    }
+    return true;
+}
+
+TEST(CaskIndexReader, AgreesWithQtOnMutatedDocuments)
+{
+    const QByteArray original = test::CaskIndexGenerator(7).document(4);
+    ASSERT_TRUE(qtAcceptsArrayOfObjects(original));
+    ASSERT_TRUE(CaskCatalog::parse(original, std::nullopt));
+
+    // Bytes that matter to the grammar, plus one that is never UTF-8. Qt is
+    // lenient where the grammar, and we, are not: it lets any escaped
+    // character stand for itself ("\." is ".") and takes raw control
+    // characters in strings. So no control characters, no backslash, and no
+    // edit next to one.
+    const QByteArray alphabet = QByteArrayLiteral("{}[]\",: 0123456789.-+eEtfnu\xff/");
+    auto nearBackslash = [](const QByteArray& body, qsizetype at) {
+        return body.at(at) == '\\' || (at > 0 && body.at(at - 1) == '\\');
+    };
+    std::mt19937 random(12345);
+    int rejected = 0;
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray body = original;
+        const int edits = 1 + int(random() % 3);
+        for (int i = 0; i < edits && !body.isEmpty(); ++i) {
+            const qsizetype at = qsizetype(random() % std::uint32_t(body.size()));
+            const char replacement = alphabet[qsizetype(random() % std::uint32_t(alphabet.size()))];
+            switch (random() % 4) {
+            case 0:
+                if (!nearBackslash(body, at))
+                    body.remove(at, 1);
+                break;
+            case 1:
+                if (at == 0 || body.at(at - 1) != '\\')
+                    body.insert(at, replacement);
+                break;
+            case 2:
+                if (!nearBackslash(body, at))
+                    body[at] = replacement;
+                break;
+            default:
+                body.truncate(at);
+            }
+        }
+        const bool ours = CaskCatalog::parse(body, std::nullopt).has_value();
+        const bool qts = qtAcceptsArrayOfObjects(body);
+        rejected += ours ? 0 : 1;
+        ASSERT_EQ(ours, qts) << "round " << round << ": " << body.toStdString();
+    }
+    // The mutations must actually have broken documents, or this proves nothing.
+    EXPECT_GT(rejected, 700);
+}
+
+TEST(CaskIndexReader, StringsMatchQtsDecoding)
+{
+    const QByteArray json = R"(["plain","\"\\\/\b\f\n\r\t","\u0041\u00e9\u20ac","\ud83d\ude00","caf)"
+                            "\xc3\xa9"
+                            R"( \u2014 x","\u0000"])";
+    const QJsonArray expected = QJsonDocument::fromJson(json).array();
+    ASSERT_EQ(expected.size(), 6);
+    JsonReader reader(std::string_view(json.constData(), std::size_t(json.size())));
+    JsonNode node;
+    ASSERT_TRUE(reader.readValue(node));
+    ASSERT_EQ(node.items.size(), 6u);
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        const std::string& text = node.items[std::size_t(i)].text;
+        EXPECT_EQ(QString::fromUtf8(text.data(), qsizetype(text.size())), expected[i].toString()) << i;
+    }
+}
+
+TEST(CaskIndexReader, MemberTakesTheLastDuplicate)
+{
+    const auto catalog = CaskCatalog::parse(
+        R"([{"token":"first","token":"second","artifacts":[{"app":["A.app"]}]}])", std::nullopt);
+    ASSERT_TRUE(catalog);
+    ASSERT_EQ(catalog->casks.size(), 1u);
+    EXPECT_EQ(catalog->casks[0].token, u"second"_s);
+}
+
+TEST(CaskIndexReader, GeneratedIndexFindsEveryApp)
+{
+    const int count = 400;
+    const QByteArray body = test::CaskIndexGenerator().document(count);
+    const auto catalog = CaskCatalog::parse(body, u"sonoma"_s);
+    ASSERT_TRUE(catalog);
+    int found = 0, withApp = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto names = test::CaskIndexGenerator::names(i);
+        const QString id = QString::fromStdString(names.bundleID);
+        const Cask* byName = catalog->find(id, QString::fromStdString(names.app));
+        const Cask* byToken = catalog->token(QString::fromStdString(names.token));
+        if (!byToken)
+            continue; // an edition ("@beta") or a cask the index can't match on
+        ++withApp;
+        if (byName) {
+            ++found;
+            EXPECT_TRUE(byName->token.startsWith(QString::fromStdString(names.token)));
+            EXPECT_TRUE(byName->mentions.contains(id.toLower()) || byName->bundleIDs.isEmpty());
+        }
+    }
+    // Binary-only casks without stanzas are left out, the rest are found.
+    EXPECT_GT(withApp, count * 8 / 10);
+    EXPECT_GT(found, withApp * 8 / 10);
+    EXPECT_GT(catalog->casks.size(), std::size_t(count * 8 / 10));
+}
+
+} // namespace
+} // namespace corvanta
