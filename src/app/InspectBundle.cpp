@@ -1,4 +1,5 @@
 #include "app/Commands.h"
+#include "codesign/PortableCodeSigning.h"
 #include "discovery/ElectronFeed.h"
 #include "discovery/PropertyList.h"
 #include "discovery/Scanner.h"
@@ -14,12 +15,6 @@ using namespace Qt::StringLiterals;
 namespace corvanta {
 
 namespace {
-
-// Until the Mach-O signature reader lands, teams are simply not read.
-class NoSignatures : public CodeSigning {
-public:
-    SigningInformation signing(const QString&) const override { return {}; }
-};
 
 // The Info.plist keys the scanner reads, in the order it reads them.
 const QStringList readKeys { u"CFBundleIdentifier"_s, u"CFBundleShortVersionString"_s, u"CFBundleVersion"_s,
@@ -117,7 +112,8 @@ QCoro::Task<int> commands::inspectBundle(CliContext& context)
     const QString path = QDir::cleanPath(QFileInfo(context.arguments[0]).absoluteFilePath());
     const QUrl url = QUrl::fromLocalFile(path);
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).path());
-    const NoSignatures codeSigning;
+    // Reading a team verifies nothing, so no trust anchors are needed.
+    const codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors() };
 
     const std::optional<InstalledApp> app = Scanner::read(url, folder, codeSigning);
     if (!app) {

@@ -1,4 +1,5 @@
 #include "app/Commands.h"
+#include "codesign/PortableCodeSigning.h"
 #include "discovery/Scanner.h"
 
 #include <QDir>
@@ -11,12 +12,6 @@ using namespace Qt::StringLiterals;
 namespace corvanta {
 
 namespace {
-
-// Until the Mach-O signature reader lands, teams are simply not read.
-class NoSignatures : public CodeSigning {
-public:
-    SigningInformation signing(const QString&) const override { return {}; }
-};
 
 QString orDash(const std::optional<QString>& text)
 {
@@ -75,7 +70,8 @@ QCoro::Task<int> commands::scan(CliContext& context)
     if (!rest.isEmpty())
         co_return context.usage(u"scan takes no arguments besides --sandbox DIR."_s);
 
-    const NoSignatures codeSigning;
+    // Reading a team verifies nothing, so no trust anchors are needed.
+    const codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors() };
     const std::vector<InstalledApp> apps = Scanner::scan(folders, codeSigning);
 
     if (context.json) {
