@@ -32,13 +32,19 @@ const QStringList executables {
     u"santa-x86_64-unsigned"_s,
 };
 
-// The shared real-world files sit beside the repository.
+// The shared real-world files sit beside the repository, which holds the
+// build folder this program runs from.
 QString realworld()
 {
 #ifdef CORVANTA_REALWORLD
     return QStringLiteral(CORVANTA_REALWORLD);
 #else
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + u"/../../shared/realworld"_s;
+    for (QDir dir(QCoreApplication::applicationDirPath()); !dir.isRoot(); dir.cdUp()) {
+        if (QFileInfo::exists(dir.filePath(u"shared/realworld/macho"_s)))
+            return dir.filePath(u"shared/realworld"_s);
+    }
+    qFatal("can't find the shared real-world files above %s",
+        qPrintable(QCoreApplication::applicationDirPath()));
 #endif
 }
 
