@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 
@@ -51,6 +52,9 @@ public:
 
     void terminate(qint64 pid) override
     {
+        // 0 and negative numbers address whole process groups, ours included.
+        if (pid <= 0)
+            throw SystemError(u"There is no process %1."_s.arg(pid), ESRCH);
         if (::kill(static_cast<pid_t>(pid), SIGTERM) != 0)
             throw SystemError::fromErrno(u"Can't ask process %1 to quit"_s.arg(pid));
     }

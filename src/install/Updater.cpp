@@ -1,0 +1,215 @@
+#include "install/Updater.h"
+
+#include "base/Error.h"
+#include "discovery/InstalledApp.h"
+#include "discovery/Scanner.h"
+#include "discovery/Version.h"
+#include "install/FileTree.h"
+#include "platform/CodeSigning.h"
+#include "sources/Net.h"
+#include "sources/Release.h"
+
+#include <algorithm>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta {
+
+namespace {
+
+// version, else build, else "unknown"
+QString versionText(const std::optional<QString>& version, const std::optional<QString>& build)
+{
+    if (version && !version->isEmpty())
+        return *version;
+    if (build && !build->isEmpty())
+        return *build;
+    return u"unknown"_s;
+}
+
+qint64 sizeOnDisk(const QString& file)
+{
+    struct stat st { };
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        throw SystemError::fromErrno(u"Can't read the attributes of "_s + file);
+    return qint64(st.st_size);
+}
+
+const QString agreementNote = QStringLiteral(
+    "The disk image came with the developer's license agreement, which Corvanta accepted to open it: the "
+    "developer's license terms apply to this app.");
+
+// The work folder goes on every path out of an install, whatever happened.
+struct WorkFolder {
+    QString path;
+    ~WorkFolder() { files::removeTree(path); }
+};
+
+} // namespace
+
+QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, PhaseCallback phase) const
+{
+    const QString& name = app.name;
+    const auto report = [phase](const InstallPhase& now) {
+        if (phase)
+            phase(now);
+    };
+
+    // Before anything is downloaded.
+    if (!corvanta::canInstall(release.kind) || !release.download)
+        throw UpdateError(u"%1 doesn't offer a download Corvanta can install."_s.arg(label(release.kind)));
+    const Download download = *release.download;
+    const auto installed = files::realPath(app.url.toLocalFile());
+    if (!installed || !installed->startsWith(m_applications + u'/'))
+        throw UpdateError(u"%1 isn't inside %2."_s.arg(name, m_applications));
+    if (!running(app).isEmpty())
+        throw UpdateError(u"%1 is running. Quit it first."_s.arg(name));
+    if (app.edKey && !download.edSignature)
+        throw UpdateError(u"%1 only accepts EdDSA-signed updates, and this one isn't signed."_s.arg(name));
+    const CodeSigning& codeSigning = m_services.codeSigning;
+    const QString installedPath = *installed;
+    const std::optional<QString> requirement = co_await blocking([&codeSigning, installedPath] {
+        const SigningInformation signing = Scanner::signing(QUrl::fromLocalFile(installedPath), codeSigning);
+        return signing.team ? codeSigning.designatedRequirement(installedPath) : std::nullopt;
+    });
+    if (!app.edKey && !requirement) {
+        throw UpdateError(
+            u"%1 isn't signed by a developer, so Corvanta can't confirm the download is genuine. "
+            u"Download it from its website."_s.arg(name));
+    }
+
+    const WorkFolder work { makeWorkFolder() };
+    report(InstallPhase::downloading(0));
+    std::optional<qint64> expected;
+    if (download.size && *download.size >= 1)
+        expected = qint64(*download.size);
+    const Downloaded file = co_await Updater::download(m_services.net.session(), download.url, expected,
+        work.path, [report](double fraction) { report(InstallPhase::downloading(fraction)); });
+
+    report(InstallPhase::verifying());
+    QStringList log
+        = co_await blocking([file, app, release] { return checkDownload(file.path, app, release); });
+
+    const QString bundleID = app.bundleID;
+    const QString workPath = work.path;
+    const Extracted extracted = co_await blocking(
+        [this, file, workPath, bundleID] { return extract(file.path, workPath, bundleID); });
+    if (extracted.agreement)
+        log.append(agreementNote);
+    log += co_await blocking(
+        [this, extracted, app, requirement] { return checkApp(extracted.app, app, requirement); });
+
+    report(InstallPhase::installing());
+    if (!running(app).isEmpty())
+        throw UpdateError(u"%1 was opened again. Quit it and retry."_s.arg(name));
+    co_await blocking([this, extracted, installedPath] { swap(extracted.app, installedPath); });
+    log.append(m_trash ? u"Swapped in; the old copy moved to "_s + *m_trash
+                       : u"Swapped in; the old copy is in the Trash"_s);
+    co_return log;
+}
+
+QStringList Updater::checkDownload(const QString& file, const InstalledApp& app, const Release& release)
+{
+    const Download& download = *release.download;
+    QStringList log;
+    const qint64 size = sizeOnDisk(file);
+    if (size < 1)
+        throw UpdateError(u"The download is empty."_s);
+    if (download.size && *download.size >= 1) {
+        if (size != *download.size) {
+            throw UpdateError(
+                u"The download is %1 bytes but should be %2. It may be incomplete or corrupted."_s.arg(
+                    QString::number(size), QString::number(*download.size)));
+        }
+        log.append(u"Size matches: %1 bytes"_s.arg(size));
+    } else {
+        log.append(u"Size: %1 bytes (the source doesn't state one)"_s.arg(size));
+    }
+    if (download.sha256) {
+        if (sha256(file) != download.sha256->toLower()) {
+            throw UpdateError(
+                u"SHA-256 checksum mismatch. The download is corrupted or not the file the source published."_s);
+        }
+        log.append(u"SHA-256 matches the source"_s);
+    }
+    if (app.edKey) {
+        switch (checkEdDSA(*app.edKey, download.edSignature.value_or(QString()), file)) {
+        case EdDSA::malformed:
+            throw UpdateError(u"The EdDSA key or signature is malformed."_s);
+        case EdDSA::mismatch:
+            throw UpdateError(
+                u"EdDSA signature doesn't match %1's public key. The download is corrupted or was "
+                u"tampered with."_s.arg(app.name));
+        case EdDSA::valid:
+            log.append(u"EdDSA signature valid for %1's public key"_s.arg(app.name));
+            break;
+        }
+    } else if (download.edSignature) {
+        log.append(u"EdDSA signature present, but %1 has no public key to check it against"_s.arg(app.name));
+    }
+    return log;
+}
+
+std::optional<QString> Updater::validSignature(const QString& app) const
+{
+    const CodeSigning& codeSigning = m_services.codeSigning;
+    const ValidityResult validity = codeSigning.checkValidity(app, ValidityFlags::installer);
+    if (validity.status == SigningStatus::staticCodeNotFound)
+        throw UpdateError(u"The new version isn't code signed."_s);
+    if (!validity.isValid()) {
+        throw UpdateError(u"The new version's code signature is invalid: "_s
+            + validity.message.value_or(u"error %1"_s.arg(validity.status)) + u'.');
+    }
+    return Scanner::signing(QUrl::fromLocalFile(app), codeSigning).team;
+}
+
+QStringList Updater::checkApp(
+    const QString& newApp, const InstalledApp& app, const std::optional<QString>& requirement) const
+{
+    const CodeSigning& codeSigning = m_services.codeSigning;
+    QStringList log;
+    const std::optional<QString> newTeam = validSignature(newApp);
+    if (requirement) {
+        const ValidityResult meets = codeSigning.checkValidity(newApp, ValidityFlags::installer, requirement);
+        if (meets.status == SigningStatus::staticCodeNotFound)
+            throw UpdateError(u"The new version isn't code signed."_s);
+        if (!meets.isValid()) {
+            throw UpdateError(
+                u"The download isn't signed by the developer of the installed %1 (it doesn't meet "
+                u"the installed app's designated requirement; the download is signed by %2). "
+                u"Refusing to install."_s.arg(app.name, newTeam.value_or(u"no developer"_s)));
+        }
+        log.append(
+            u"Code signature valid and meets the installed app's designated requirement (team %1)"_s.arg(
+                app.team.value_or(u"?"_s)));
+    } else {
+        log.append(
+            u"Code signature valid; the installed app is ad-hoc signed, so its EdDSA key vouched for the "
+            u"download"_s);
+    }
+
+    const QUrl url = QUrl::fromLocalFile(newApp);
+    const auto fresh = Scanner::read(url, QUrl::fromLocalFile(QFileInfo(newApp).absolutePath()), codeSigning);
+    if (!fresh || fresh->bundleID != app.bundleID)
+        throw UpdateError(u"The download contains a different app, not %1."_s.arg(app.bundleID));
+    const QString newVersion = versionText(fresh->version, fresh->build);
+    const QString oldVersion = versionText(app.version, app.build);
+    if (Version::isNewer({ app.version, app.build }, { fresh->version, fresh->build }) != true) {
+        throw UpdateError(
+            u"The download is version %1, not newer than the installed %2. Refusing to downgrade."_s.arg(
+                newVersion, oldVersion));
+    }
+    const std::vector<std::uint32_t> architectures = codeSigning.architectures(newApp);
+    if (std::find(architectures.begin(), architectures.end(), codeSigning.hostCpuType())
+        == architectures.end())
+        throw UpdateError(u"The download doesn't include a build for this Mac's processor."_s);
+    log.append(u"Bundle %1 %2 is newer than %3"_s.arg(fresh->bundleID, newVersion, oldVersion));
+    return log;
+}
+
+} // namespace corvanta

@@ -1,0 +1,200 @@
+#pragma once
+
+#include "install/InstallPhase.h"
+#include "install/UpdateError.h"
+#include "platform/Workspace.h"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <type_traits>
+
+#include <QByteArray>
+#include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTask>
+#include <QException>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QtConcurrentRun>
+
+class QNetworkAccessManager;
+
+namespace corvanta {
+
+class CodeSigning;
+class DiskImages;
+class Ditto;
+class Net;
+class Rename;
+class Trash;
+struct InstalledApp;
+struct Release;
+
+using PhaseCallback = std::function<void(const InstallPhase&)>;
+using ProgressCallback = std::function<void(double)>;
+
+// The file a download saved and the length the server announced.
+struct Downloaded {
+    QString path;
+    qint64 announced = -1; // -1 when the server announced none
+};
+
+// The app an unpacked download holds.
+struct Extracted {
+    QString app;
+    bool agreement = false; // a disk image's licence agreement was accepted to open it
+};
+
+// Exit status and merged output of a tool; status -1 when it couldn't start.
+struct ToolOutput {
+    int status = -1;
+    QString text;
+};
+
+// Installs updates: downloads a release into a private work folder, checks
+// it, unpacks it and swaps the new bundle in place of the installed one,
+// moving the old copy to the Trash. One Updater per operation; it must
+// outlive the tasks it starts.
+class Updater {
+public:
+    // The platform services an install uses; owned by the composition root.
+    struct Services {
+        Net& net;
+        Ditto& ditto;
+        Rename& rename;
+        Trash& trash;
+        Workspace& workspace;
+        DiskImages& diskImages;
+        const CodeSigning& codeSigning;
+    };
+
+    enum class Format { zip, diskImage };
+    enum class EdDSA { valid, mismatch, malformed };
+
+    // `applications` is the folder the app lives in or goes into, resolved to
+    // its real path ("<path> doesn't exist." when it can't be). With
+    // `trash`, old copies go into that folder instead of the user's Trash.
+    Updater(Services services, const QString& applications, std::optional<QString> trash = std::nullopt);
+
+    const QString& applications() const { return m_applications; }
+    const std::optional<QString>& trash() const { return m_trash; }
+
+    // The update flow: checks, download, verification, unpacking and swap.
+    // Returns the install log, one line per check that passed.
+    QCoro::Task<QStringList> install(InstalledApp app, Release release, PhaseCallback phase) const;
+
+    // ---- downloading --------------------------------------------------------
+
+    // Streams `url` into a file inside the folder `into` and returns it.
+    // Stops as soon as the server announces a length other than `expected`
+    // or more than `maxDownloadSize`, or sends more than that. Failures are
+    // UpdateErrors, except a failure to move the finished file (SystemError).
+    static QCoro::Task<Downloaded> download(QNetworkAccessManager& session, QUrl url,
+        std::optional<qint64> expected, QString into, ProgressCallback progress);
+
+    static constexpr qint64 maxDownloadSize = 4LL * 1024 * 1024 * 1024;
+
+    // The name a download is saved under: Content-Disposition's file name,
+    // else the URL's last path component, else "download"; always a plain
+    // name that stays inside its folder.
+    static QString suggestedFileName(const QByteArray& contentDisposition, const QUrl& url);
+
+    // "<temporary folder>/corvanta-<UUID>", created. Throws SystemError.
+    static QString makeWorkFolder();
+
+    // ---- verifying ----------------------------------------------------------
+
+    // 64 lower-case hexadecimal digits; read errors throw SystemError.
+    static QString sha256(const QString& file);
+
+    // Checks the Ed25519 signature (Base64) of the whole file against the
+    // public key (Base64 of 32 raw bytes). Read errors throw SystemError.
+    static EdDSA checkEdDSA(const QString& key, const QString& signature, const QString& file);
+
+    // Zip archive or UDIF disk image, told by the file's bytes; none for
+    // anything else. Read errors throw SystemError.
+    static std::optional<Format> format(const QString& file);
+
+    // The new app's own signature must be valid; returns its Team ID (none
+    // for an ad-hoc signature). Throws UpdateError.
+    std::optional<QString> validSignature(const QString& app) const;
+
+    // ---- unpacking ----------------------------------------------------------
+
+    // Unpacks the download into "extracted" inside `work` and finds the app.
+    Extracted extract(const QString& file, const QString& work, const QString& bundleID) const;
+
+    // The app in `folder` (or one level down) with the bundle identifier,
+    // else the first app found.
+    static QString findApp(const QString& folder, const QString& bundleID);
+
+    // Refuses a tree holding a symbolic link that leads outside it.
+    static void confine(const QString& folder);
+
+    // ---- swapping in --------------------------------------------------------
+
+    // Replaces the app at `installed` by a copy of `newApp` in one atomic
+    // exchange, then moves the old copy to the Trash. The copy is staged in
+    // a hidden folder beside `installed`, so the exchange never crosses a
+    // volume and the app's name never holds a partial copy.
+    void swap(const QString& newApp, const QString& installed) const;
+
+    // Moves `item` to the Trash, or into the trash folder under a free name
+    // ("Foo.app", "Foo 2.app", …). Returns the new path; empty for the
+    // user's Trash.
+    QString moveToTrash(const QString& item) const;
+
+    // Puts a copy of `app` into the applications folder under its own file
+    // name, never overwriting anything there. Returns the placed path.
+    QCoro::Task<QString> place(QString app, QString name) const;
+
+    // The processes running code from the app's bundle.
+    QList<RunningProcess> running(const InstalledApp& app) const;
+
+    // ---- tools --------------------------------------------------------------
+
+    // Runs `tool` and returns its standard output and error together; a
+    // non-zero exit throws UpdateError "<tool name> failed: <output>", a
+    // tool that can't start SystemError.
+    static QByteArray run(const QString& tool, const QStringList& arguments,
+        const std::optional<QByteArray>& input = std::nullopt);
+    // Runs `tool` and returns its exit status and output; never throws.
+    static ToolOutput output(const QString& tool, const QStringList& arguments);
+
+    // Runs `body` on the thread pool and resumes the caller with its result,
+    // or rethrows what it threw (not wrapped in QUnhandledException).
+    template<typename Body> static QCoro::Task<std::invoke_result_t<Body>> blocking(Body body);
+
+private:
+    // Checks 6 to 9a of the update: the downloaded file against what the
+    // source published. Returns their log lines.
+    static QStringList checkDownload(const QString& file, const InstalledApp& app, const Release& release);
+    // Checks 11 to 15: the unpacked app against the installed one.
+    QStringList checkApp(
+        const QString& newApp, const InstalledApp& app, const std::optional<QString>& requirement) const;
+
+    Services m_services;
+    QString m_applications;
+    std::optional<QString> m_trash;
+};
+
+template<typename Body> QCoro::Task<std::invoke_result_t<Body>> Updater::blocking(Body body)
+{
+    using Result = std::invoke_result_t<Body>;
+    QFuture<Result> future = QtConcurrent::run(std::move(body));
+    try {
+        if constexpr (std::is_void_v<Result>)
+            co_await future;
+        else
+            co_return co_await future;
+    } catch (const QUnhandledException& wrapped) {
+        if (wrapped.exception())
+            std::rethrow_exception(wrapped.exception());
+        throw;
+    }
+}
+
+} // namespace corvanta

@@ -1,0 +1,278 @@
+#include "base/Error.h"
+#include "install/FileTree.h"
+#include "install/Updater.h"
+#include "sources/Net.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include <QCoro/QCoroNetworkReply>
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QUuid>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta {
+
+namespace {
+
+// A name that stays inside its folder: the last component of whatever the
+// server or the URL suggests, without control characters; none when
+// nothing usable is left.
+std::optional<QString> plainName(QString name)
+{
+    name = name.mid(std::max(name.lastIndexOf(u'/'), name.lastIndexOf(u'\\')) + 1);
+    name.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    name = name.trimmed();
+    if (name.isEmpty() || name == u"."_s || name == u".."_s || QFile::encodeName(name).size() > 255)
+        return std::nullopt;
+    return name;
+}
+
+// The value of `parameter` in a Content-Disposition header: a token or a
+// quoted string with backslash escapes.
+std::optional<QByteArray> dispositionParameter(const QByteArray& header, const QByteArray& parameter)
+{
+    qsizetype at = 0;
+    while (at < header.size()) {
+        const qsizetype semicolon = header.indexOf(';', at);
+        if (semicolon < 0)
+            return std::nullopt;
+        at = semicolon + 1;
+        while (at < header.size() && (header[at] == ' ' || header[at] == '\t'))
+            ++at;
+        const qsizetype equals = header.indexOf('=', at);
+        if (equals < 0)
+            return std::nullopt;
+        const QByteArray name = header.mid(at, equals - at).trimmed().toLower();
+        at = equals + 1;
+        while (at < header.size() && (header[at] == ' ' || header[at] == '\t'))
+            ++at;
+        QByteArray value;
+        if (at < header.size() && header[at] == '"') {
+            ++at;
+            while (at < header.size() && header[at] != '"') {
+                if (header[at] == '\\' && at + 1 < header.size())
+                    ++at;
+                value += header[at++];
+            }
+            ++at;
+        } else {
+            const qsizetype end = header.indexOf(';', at);
+            value = header.mid(at, end < 0 ? -1 : end - at).trimmed();
+            at = end < 0 ? header.size() : end;
+        }
+        if (name == parameter)
+            return value;
+    }
+    return std::nullopt;
+}
+
+// RFC 5987's charset'language'percent-encoded form of filename*.
+std::optional<QString> extendedValue(const QByteArray& value)
+{
+    const qsizetype first = value.indexOf('\'');
+    const qsizetype second = first < 0 ? -1 : value.indexOf('\'', first + 1);
+    if (second < 0)
+        return std::nullopt;
+    const QByteArray charset = value.left(first).toLower();
+    const QByteArray bytes = QByteArray::fromPercentEncoding(value.mid(second + 1));
+    if (charset == "utf-8")
+        return QString::fromUtf8(bytes);
+    if (charset == "iso-8859-1")
+        return QString::fromLatin1(bytes);
+    return std::nullopt;
+}
+
+QString numberText(qint64 n)
+{
+    return QString::number(n);
+}
+
+// What the observer and the completion share for one transfer.
+struct Watch {
+    std::optional<QString> abort; // the refusal that stopped the transfer
+    QFile file; // the body as it arrives
+    qint64 received = 0;
+    double reported = -1;
+};
+
+bool isRedirect(QNetworkReply* reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return status.isValid() && status.toInt() >= 300 && status.toInt() <= 399;
+}
+
+// The refusals the announced length and the bytes received so far call for.
+std::optional<QString> refusal(qint64 announced, qint64 received, const std::optional<qint64>& expected)
+{
+    if (expected && announced >= 1 && announced != *expected) {
+        return u"The server is sending %1 bytes, but the source says the download is %2. Stopped."_s.arg(
+            numberText(announced), numberText(*expected));
+    }
+    if (announced > Updater::maxDownloadSize || received > Updater::maxDownloadSize)
+        return u"The download is larger than 4 GB, far bigger than any app. Stopped."_s;
+    return std::nullopt;
+}
+
+struct ReplyLater {
+    void operator()(QNetworkReply* reply) const
+    {
+        // The reply may still be inside its own signal when the task ends.
+        reply->disconnect();
+        reply->abort();
+        reply->deleteLater();
+    }
+};
+
+} // namespace
+
+QString Updater::suggestedFileName(const QByteArray& contentDisposition, const QUrl& url)
+{
+    if (const auto extended = dispositionParameter(contentDisposition, "filename*")) {
+        if (const auto text = extendedValue(*extended)) {
+            if (auto name = plainName(*text))
+                return *name;
+        }
+    }
+    if (const auto value = dispositionParameter(contentDisposition, "filename")) {
+        if (auto name = plainName(QString::fromUtf8(*value)))
+            return *name;
+    }
+    if (auto name = plainName(url.fileName(QUrl::FullyDecoded)))
+        return *name;
+    return u"download"_s;
+}
+
+QString Updater::makeWorkFolder()
+{
+    const QString path
+        = QDir::tempPath() + u"/corvanta-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    if (!QDir().mkpath(path))
+        throw SystemError(u"Can't create the folder %1"_s.arg(path), errno != 0 ? errno : EIO);
+    return path;
+}
+
+QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl url,
+    std::optional<qint64> expected, QString into, ProgressCallback progress)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme != u"https"_s && scheme != u"http"_s)
+        throw UpdateError(u"The download link isn't a web address."_s);
+    if (expected && *expected < 1)
+        expected.reset();
+
+    auto watch = std::make_shared<Watch>();
+    const QString partial = into + u"/.download-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    watch->file.setFileName(partial);
+    if (!watch->file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw SystemError(
+            u"Can't create %1: %2"_s.arg(partial, watch->file.errorString()), errno != 0 ? errno : EIO);
+    // Nothing of a transfer that didn't finish stays in the work folder.
+    struct Discard {
+        std::shared_ptr<Watch> watch;
+        QString path;
+        bool keep = false;
+        ~Discard()
+        {
+            watch->file.close();
+            if (!keep)
+                QFile::remove(path);
+        }
+    } discard { watch, partial };
+
+    QNetworkRequest request(url);
+    request.setTransferTimeout(Net::requestTimeoutMs);
+    // The stated size and the checksum are those of the file itself; a
+    // transfer encoding Qt would undo silently would make the announced
+    // length a different number.
+    request.setRawHeader("Accept-Encoding", "identity");
+    std::unique_ptr<QNetworkReply, ReplyLater> reply(session.get(request));
+    // Bounded buffering: a slow disk slows the socket instead of growing memory.
+    reply->setReadBufferSize(1 << 20);
+
+    QNetworkReply* raw = reply.get();
+    auto stop = [watch, raw](const QString& text) {
+        if (!watch->abort)
+            watch->abort = text;
+        raw->abort();
+    };
+    // Headers arrive before the body: a length that can't be right stops
+    // the transfer before a byte of it is stored.
+    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [watch, raw, expected, stop] {
+        if (isRedirect(raw) || watch->abort)
+            return;
+        const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
+        if (const auto text = refusal(length.isValid() ? length.toLongLong() : -1, watch->received, expected))
+            stop(*text);
+    });
+    // Stores what has arrived; past the cap nothing more is stored.
+    auto consume = [watch, raw, stop] {
+        const QByteArray chunk = raw->readAll();
+        if (chunk.isEmpty() || watch->abort || isRedirect(raw))
+            return;
+        if (watch->received + chunk.size() > maxDownloadSize) {
+            stop(u"The download is larger than 4 GB, far bigger than any app. Stopped."_s);
+            return;
+        }
+        watch->received += chunk.size();
+        if (watch->file.write(chunk) != chunk.size())
+            stop(u"Download failed: "_s + watch->file.errorString());
+    };
+    QObject::connect(raw, &QNetworkReply::readyRead, raw, consume);
+    QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
+        [watch, raw, expected, stop, progress](qint64 received, qint64 total) {
+            if (isRedirect(raw))
+                return;
+            if (watch->abort) {
+                raw->abort();
+                return;
+            }
+            const double fraction = total > 0 ? std::clamp(double(received) / double(total), 0.0, 1.0) : 0.0;
+            // Every thousandth is plenty for a progress bar, and spares the
+            // caller a call per network packet.
+            if (progress
+                && (fraction - watch->reported >= 0.001 || (fraction == 1.0 && watch->reported < 1.0))) {
+                watch->reported = fraction;
+                progress(fraction);
+            }
+            if (const auto text = refusal(total, std::max(received, watch->received), expected))
+                stop(*text);
+        });
+
+    co_await reply.get();
+    // The last bytes may still sit in the reply's buffer.
+    consume();
+
+    if (watch->abort)
+        throw UpdateError(*watch->abort);
+    const QVariant statusValue = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusValue.isValid() ? statusValue.toInt() : 0;
+    const bool refusedRedirect = status >= 300 && status <= 399 && raw->error() != QNetworkReply::NoError;
+    if (statusValue.isValid() && (status < 200 || status > 299) && !refusedRedirect)
+        throw UpdateError(u"Download failed: HTTP %1."_s.arg(status));
+    if (raw->error() != QNetworkReply::NoError)
+        throw UpdateError(u"Download failed: "_s + raw->errorString());
+    if (!statusValue.isValid())
+        throw UpdateError(u"Download failed."_s);
+
+    if (!watch->file.flush())
+        throw SystemError(
+            u"Can't write %1: %2"_s.arg(partial, watch->file.errorString()), errno != 0 ? errno : EIO);
+    watch->file.close();
+    const QString name = suggestedFileName(raw->rawHeader("Content-Disposition"), raw->url());
+    const QString saved = into + u'/' + name;
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(saved).constData()) != 0)
+        throw SystemError::fromErrno(u"Can't move the download to %1"_s.arg(saved));
+    discard.keep = true;
+    const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
+    co_return Downloaded { saved, length.isValid() ? length.toLongLong() : -1 };
+}
+
+} // namespace corvanta

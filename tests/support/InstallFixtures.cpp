@@ -1,0 +1,215 @@
+#include "InstallFixtures.h"
+
+#include "base/Error.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta::test {
+
+namespace {
+
+void write(const QString& path, const QByteArray& data, QFile::Permissions permissions = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        ADD_FAILURE() << "can't write " << path.toStdString();
+        return;
+    }
+    file.write(data);
+    file.close();
+    if (permissions)
+        file.setPermissions(permissions);
+}
+
+void link(const QString& target, const QString& path)
+{
+    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0)
+        ADD_FAILURE() << "can't link " << path.toStdString();
+}
+
+QString octal(mode_t mode)
+{
+    return u"%1"_s.arg(int(mode & 07777), 4, 8, QChar(u'0'));
+}
+
+} // namespace
+
+QString makeApp(const QString& folder, const AppSpec& spec)
+{
+    const QString app = folder + u'/' + spec.name + u".app"_s;
+    const QString contents = app + u"/Contents"_s;
+    const QByteArray plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                             "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                             "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                             "<plist version=\"1.0\"><dict>\n"
+                             "<key>CFBundleIdentifier</key><string>"
+        + spec.bundleID.toUtf8()
+        + "</string>\n"
+          "<key>CFBundleShortVersionString</key><string>"
+        + spec.version.toUtf8()
+        + "</string>\n"
+          "<key>CFBundleVersion</key><string>"
+        + spec.build.toUtf8()
+        + "</string>\n"
+          "<key>CFBundleExecutable</key><string>"
+        + spec.name.toUtf8() + "</string>\n</dict></plist>\n";
+    write(contents + u"/Info.plist"_s, plist);
+    write(contents + u"/MacOS/"_s + spec.name, "#!/bin/sh\n# " + spec.payload + "\n",
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+            | QFile::ReadOther | QFile::ExeOther);
+    write(contents + u"/Resources/en.lproj/Strings.txt"_s, "Hello " + spec.payload);
+    const QString framework = contents + u"/Frameworks/Kit.framework"_s;
+    write(framework + u"/Versions/A/Kit"_s, "kit " + spec.payload);
+    write(framework + u"/Versions/A/Resources/Info.plist"_s, "kit plist");
+    link(u"A"_s, framework + u"/Versions/Current"_s);
+    link(u"Versions/Current/Kit"_s, framework + u"/Kit"_s);
+    link(u"Versions/Current/Resources"_s, framework + u"/Resources"_s);
+    for (int i = 0; i < spec.extraFiles; ++i) {
+        QByteArray data(spec.extraSize, char('a' + i % 26));
+        data.prepend(spec.payload);
+        write(contents + u"/Resources/extra/%1.bin"_s.arg(i, 4, 10, QChar(u'0')), data);
+    }
+    return app;
+}
+
+Snapshot snapshot(const QString& root)
+{
+    Snapshot items;
+    QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        const QString path = walk.next();
+        struct stat st { };
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        const QString relative = path.mid(root.size() + 1);
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+            items.insert(relative,
+                u"link -> "_s + QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0))));
+        } else if (S_ISDIR(st.st_mode)) {
+            items.insert(relative, u"dir "_s + octal(st.st_mode));
+        } else {
+            QFile file(path);
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            if (file.open(QIODevice::ReadOnly))
+                hash.addData(&file);
+            items.insert(relative,
+                u"file "_s + octal(st.st_mode) + u' ' + QString::fromLatin1(hash.result().toHex().left(16)));
+        }
+    }
+    return items;
+}
+
+Snapshot under(const QString& prefix, const Snapshot& inner)
+{
+    Snapshot items;
+    for (auto it = inner.begin(); it != inner.end(); ++it)
+        items.insert(prefix + u'/' + it.key(), it.value());
+    return items;
+}
+
+QString difference(const Snapshot& expected, const Snapshot& actual)
+{
+    QString text;
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+        if (!actual.contains(it.key()))
+            text += u"missing: "_s + it.key() + u" ("_s + it.value() + u")\n"_s;
+        else if (actual.value(it.key()) != it.value())
+            text += u"changed: "_s + it.key() + u" ("_s + it.value() + u" became "_s + actual.value(it.key())
+                + u")\n"_s;
+    }
+    for (auto it = actual.begin(); it != actual.end(); ++it) {
+        if (!expected.contains(it.key()))
+            text += u"unexpected: "_s + it.key() + u" ("_s + it.value() + u")\n"_s;
+    }
+    return text;
+}
+
+InstallSandbox::InstallSandbox()
+{
+    EXPECT_TRUE(m_dir.isValid());
+    for (const QString& folder : { applications(), trash(), temp(), inputs() })
+        QDir().mkpath(folder);
+    if (qEnvironmentVariableIsSet("TMPDIR"))
+        m_savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temp()));
+}
+
+InstallSandbox::~InstallSandbox()
+{
+    if (m_savedTmp)
+        qputenv("TMPDIR", *m_savedTmp);
+    else
+        qunsetenv("TMPDIR");
+    // Unpacked apps may hold read-only folders.
+    QDirIterator walk(
+        m_dir.path(), QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        QFile::setPermissions(walk.next(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QStringList InstallSandbox::leftovers() const
+{
+    QStringList found;
+    for (const QString& name : QDir(temp()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        found.append(temp() + u'/' + name);
+    for (const QString& name :
+        QDir(applications())
+            .entryList({ u".corvanta-*"_s }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        found.append(applications() + u'/' + name);
+    return found;
+}
+
+ScriptedRename::ScriptedRename()
+    : m_real(Rename::create())
+{
+}
+
+void ScriptedRename::exchange(const QString& a, const QString& b)
+{
+    ++exchanges;
+    if (failExchange)
+        throw SystemError(u"Can't exchange %1 and %2 (injected)"_s.arg(a, b), *failExchange);
+    m_real->exchange(a, b);
+}
+
+void ScriptedRename::noReplace(const QString& from, const QString& to)
+{
+    if (failNoReplace)
+        throw SystemError(u"Can't move %1 to %2 (injected)"_s.arg(from, to), *failNoReplace);
+    m_real->noReplace(from, to);
+}
+
+ScriptedTrash::ScriptedTrash()
+    : m_real(Trash::create())
+{
+}
+
+void ScriptedTrash::moveToTrash(const QString& path)
+{
+    trashed.append(path);
+    if (fail)
+        throw SystemError(u"Can't move %1 to the Trash (injected)"_s.arg(path), *fail);
+    m_real->moveToTrash(path);
+}
+
+void ScriptedTrash::moveTo(const QString& path, const QString& destination)
+{
+    if (fail)
+        throw SystemError(u"Can't move %1 to %2 (injected)"_s.arg(path, destination), *fail);
+    m_real->moveTo(path, destination);
+}
+
+} // namespace corvanta::test

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "platform/Ditto.h"
+#include "platform/Rename.h"
+#include "platform/Trash.h"
+#include "platform/Workspace.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Test failures show texts as text rather than as UTF-16 code units.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace corvanta::test {
+
+// What a test app bundle holds.
+struct AppSpec {
+    QString name = QStringLiteral("Foo"); // the bundle is "<name>.app"
+    QString bundleID = QStringLiteral("com.example.foo");
+    QString version = QStringLiteral("1.0");
+    QString build = QStringLiteral("1");
+    QByteArray payload = "old"; // written into the executable, so versions differ in content
+    int extraFiles = 0; // resource files of `extraSize` bytes each, to make copies take time
+    qint64 extraSize = 0;
+};
+
+// Writes "<folder>/<name>.app": Info.plist, an executable, resources and a
+// framework with the usual Versions/Current -> A links. Returns its path.
+QString makeApp(const QString& folder, const AppSpec& spec);
+
+// Every item under `root` (not the root itself) by relative path, with its
+// kind, mode and content ("file 0755 <sha256>", "dir 0755", "link -> A").
+using Snapshot = QMap<QString, QString>;
+Snapshot snapshot(const QString& root);
+// The snapshot with `prefix` + "/" put before every path, for comparing a
+// bundle's snapshot with its place in a larger folder.
+Snapshot under(const QString& prefix, const Snapshot& inner);
+// A readable list of the differences, empty when equal.
+QString difference(const Snapshot& expected, const Snapshot& actual);
+
+// A private world for one install test: folders for the apps, a trash
+// folder and a temporary folder, which TMPDIR points at while it lives so
+// that work folders land there and can be counted.
+class InstallSandbox {
+public:
+    InstallSandbox();
+    ~InstallSandbox();
+    InstallSandbox(const InstallSandbox&) = delete;
+    InstallSandbox& operator=(const InstallSandbox&) = delete;
+
+    QString root() const { return m_dir.path(); }
+    QString applications() const { return m_dir.path() + QStringLiteral("/Applications"); }
+    QString trash() const { return m_dir.path() + QStringLiteral("/Trash"); }
+    QString temp() const { return m_dir.path() + QStringLiteral("/tmp"); }
+    // A folder outside the apps' folder for new versions and other inputs.
+    QString inputs() const { return m_dir.path() + QStringLiteral("/inputs"); }
+
+    // Work folders left in the temporary folder and staging folders or
+    // temporary copies left beside the apps.
+    QStringList leftovers() const;
+
+private:
+    QTemporaryDir m_dir;
+    std::optional<QByteArray> m_savedTmp;
+};
+
+// A Rename that forwards to the real one until told to fail.
+class ScriptedRename : public Rename {
+public:
+    ScriptedRename();
+    void exchange(const QString& a, const QString& b) override;
+    void noReplace(const QString& from, const QString& to) override;
+
+    std::optional<int> failExchange; // errno to fail with
+    std::optional<int> failNoReplace;
+    int exchanges = 0;
+
+private:
+    std::unique_ptr<Rename> m_real;
+};
+
+// A Trash that forwards to the real one until told to fail.
+class ScriptedTrash : public Trash {
+public:
+    ScriptedTrash();
+    void moveToTrash(const QString& path) override;
+    void moveTo(const QString& path, const QString& destination) override;
+
+    std::optional<int> fail; // errno every move fails with
+    QStringList trashed; // paths given to moveToTrash
+
+private:
+    std::unique_ptr<Trash> m_real;
+};
+
+} // namespace corvanta::test
