@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFuture>
 #include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -48,8 +49,11 @@ bool writeAtomically(const QString& path, const QByteArray& data)
     return file.commit();
 }
 
-QCoro::Task<QByteArray> download(Source source)
+// Separate parameters: GCC 12 destroys a braced aggregate argument of a
+// coroutine twice.
+QCoro::Task<QByteArray> download(Net* net, QUrl url, std::optional<QString> cache)
 {
+    const Source source { net, std::move(url), std::move(cache) };
     if (!source.cache)
         co_return co_await source.net->get(source.url);
 
@@ -107,15 +111,19 @@ QCoro::Task<QByteArray> download(Source source)
 
 QCoro::Task<std::shared_ptr<const CaskCatalog>> parseOffThread(QByteArray body, std::optional<QString> key)
 {
-    // A shared pointer crosses the future: the catalog is never copied.
-    co_return co_await QtConcurrent::run([body = std::move(body), key = std::move(key)] {
+    // A shared pointer crosses the future: the catalog is never copied. The
+    // lambda and future are named: GCC 12 destroys temporaries of a co_await
+    // expression twice.
+    const auto parse = [body = std::move(body), key = std::move(key)] {
         QElapsedTimer timer;
         timer.start();
         std::optional<CaskCatalog> catalog = CaskCatalog::parse(body, key);
         qCDebug(logBrew) << "parsed" << body.size() << "bytes in" << timer.elapsed() << "ms";
         return catalog ? std::make_shared<const CaskCatalog>(std::move(*catalog))
                        : std::shared_ptr<const CaskCatalog>();
-    });
+    };
+    QFuture<std::shared_ptr<const CaskCatalog>> parsing = QtConcurrent::run(parse);
+    co_return co_await parsing;
 }
 
 } // namespace
@@ -183,7 +191,7 @@ QCoro::Task<> BrewIndex::run(std::shared_ptr<Load> load)
     const std::optional<QString> key = m_variationKey;
     const std::optional<QString> cache = m_cache;
     try {
-        QByteArray body = co_await download(Source { &m_net, m_url, m_cache });
+        QByteArray body = co_await download(&m_net, m_url, m_cache);
         const std::shared_ptr<const CaskCatalog> catalog = co_await parseOffThread(std::move(body), key);
         if (!catalog) {
             // The next download must not be conditional, or a bad copy would stick.

@@ -9,7 +9,7 @@ namespace corvanta {
 
 Status Verdict::status(const InstalledApp& app, const std::optional<Release>& release,
     const std::vector<Attempt>& attempts, const QStringList& ignoredApps,
-    const QHash<QString, QString>& ignoredVersions)
+    const QMap<QString, QString>& ignoredVersions)
 {
     if (ignoredApps.contains(app.bundleID))
         return Status::ignored(u"You're ignoring this app"_s);

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include <QHash>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -21,7 +21,7 @@ namespace Verdict {
 // identifier to the one release label the user chose to skip.
 Status status(const InstalledApp& app, const std::optional<Release>& release,
     const std::vector<Attempt>& attempts, const QStringList& ignoredApps,
-    const QHash<QString, QString>& ignoredVersions);
+    const QMap<QString, QString>& ignoredVersions);
 
 // Why no source could say what's newest: the last failure, or why no
 // source applies at all.

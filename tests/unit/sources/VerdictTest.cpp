@@ -39,7 +39,7 @@ struct StatusRow {
     InstalledApp app;
     std::optional<Release> release;
     QStringList ignoredApps;
-    QHash<QString, QString> ignoredVersions;
+    QMap<QString, QString> ignoredVersions;
     Status expected;
 };
 

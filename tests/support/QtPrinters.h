@@ -1,0 +1,16 @@
+#pragma once
+
+#include <ostream>
+
+#include <QString>
+#include <QStringList>
+
+// Readable Qt strings in GoogleTest's failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os)
+{
+    *os << '[' << list.join(u", ").toStdString() << ']';
+}
