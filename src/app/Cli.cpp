@@ -28,6 +28,10 @@ const std::vector<CommandEntry>& table()
             u"The installed apps and what their bundles declare"_s, commands::scan },
         { { u"inspect"_s, u"bundle"_s }, u"PATH [--json]"_s, u"Everything read from one app bundle"_s,
             commands::inspectBundle },
+        { { u"check"_s }, u"[--sandbox DIR] [--mock URL] [--json]"_s,
+            u"Asks every source about every installed app"_s, commands::check },
+        { { u"inspect"_s, u"electron"_s }, u"URL-OR-FILE [--json]"_s,
+            u"The release an electron-updater feed names"_s, commands::inspectElectron },
     };
     return entries;
 }

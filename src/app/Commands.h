@@ -8,5 +8,7 @@ namespace corvanta::commands {
 QCoro::Task<int> inspectVersion(CliContext& context);
 QCoro::Task<int> scan(CliContext& context);
 QCoro::Task<int> inspectBundle(CliContext& context);
+QCoro::Task<int> check(CliContext& context);
+QCoro::Task<int> inspectElectron(CliContext& context);
 
 } // namespace corvanta::commands

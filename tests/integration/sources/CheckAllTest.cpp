@@ -4,6 +4,7 @@
 #include "sources/Checker.h"
 #include "sources/Net.h"
 #include "support/Await.h"
+#include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
 #include <QCoro/QCoroTimer>
@@ -150,9 +151,10 @@ TEST_F(CheckAll, NothingToDo)
         ++calls;
         co_return;
     };
-    EXPECT_TRUE(await(checker.checkAll({ app(0) }, 0, each)).empty());
-    EXPECT_TRUE(await(checker.checkAll({ app(0) }, -3, each)).empty());
-    EXPECT_TRUE(await(checker.checkAll({}, 8, each)).empty());
+    const std::vector<InstalledApp> one { app(0) };
+    EXPECT_TRUE(await(checker.checkAll(one, 0, each)).empty());
+    EXPECT_TRUE(await(checker.checkAll(one, -3, each)).empty());
+    EXPECT_TRUE(await(checker.checkAll(std::vector<InstalledApp>(), 8, each)).empty());
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(server.requests().isEmpty());
 }
@@ -163,7 +165,8 @@ TEST_F(CheckAll, OutlivesTheCheckerThatStartedIt)
     serveFeed(1, 50ms);
     QCoro::Task<std::vector<CheckedApp>> running = [&] {
         const Checker temporary(net, endpoints, brew);
-        return temporary.checkAll({ app(0), app(1) }, 1);
+        std::vector<InstalledApp> apps { app(0), app(1) };
+        return temporary.checkAll(std::move(apps), 1);
     }();
     EXPECT_EQ(await(std::move(running)).size(), 2u);
 }

@@ -6,6 +6,7 @@
 #include "sources/Net.h"
 #include "sources/Verdict.h"
 #include "support/Await.h"
+#include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
 #include <QFile>

@@ -2,6 +2,7 @@
 
 #include "sources/CheckError.h"
 #include "support/Await.h"
+#include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
 #include <QNetworkReply>

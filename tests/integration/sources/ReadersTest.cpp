@@ -4,6 +4,7 @@
 #include "sources/GitHub.h"
 #include "sources/Net.h"
 #include "support/Await.h"
+#include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
 #include <functional>

@@ -1,6 +1,7 @@
 #include "sources/AppStore.h"
 
 #include "sources/CheckError.h"
+#include "support/QtPrinters.h"
 
 #include <QFile>
 

@@ -1,6 +1,7 @@
 #include "sources/Electron.h"
 
 #include "sources/CheckError.h"
+#include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

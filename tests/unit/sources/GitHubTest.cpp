@@ -1,6 +1,7 @@
 #include "sources/GitHub.h"
 
 #include "sources/CheckError.h"
+#include "support/QtPrinters.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,6 +1,7 @@
 #include "sources/Release.h"
 
 #include "sources/Endpoints.h"
+#include "support/QtPrinters.h"
 
 #include <QJsonDocument>
 

@@ -1,6 +1,7 @@
 #include "sources/Verdict.h"
 
 #include "discovery/InstalledApp.h"
+#include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

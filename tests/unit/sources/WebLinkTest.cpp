@@ -1,5 +1,7 @@
 #include "sources/WebLink.h"
 
+#include "support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace corvanta;
