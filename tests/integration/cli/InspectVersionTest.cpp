@@ -8,13 +8,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Run {
+struct CliRun {
     int code = -1;
     QString out;
     QString err;
 };
 
-Run corvanta(const QStringList& arguments)
+CliRun corvanta(const QStringList& arguments)
 {
     QProcess process;
     process.start(QString::fromUtf8(CORVANTA_BINARY), arguments);
@@ -25,7 +25,7 @@ Run corvanta(const QStringList& arguments)
 
 TEST(InspectVersion, PrintsTheParseAndTheAnswer)
 {
-    const Run run = corvanta({ u"inspect"_s, u"version"_s, u"v2.1.0"_s, u"2.1.1"_s });
+    const CliRun run = corvanta({ u"inspect"_s, u"version"_s, u"v2.1.0"_s, u"2.1.1"_s });
     EXPECT_EQ(run.code, 0);
     EXPECT_TRUE(run.out.contains(u"parts:       2 . 1 . 0"_s)) << run.out.toStdString();
     EXPECT_TRUE(run.out.endsWith(u"isNewer: true\n"_s)) << run.out.toStdString();
@@ -39,7 +39,7 @@ TEST(InspectVersion, SaysWhenTheAnswerIsUndecided)
 
 TEST(InspectVersion, GivesOneJsonDocument)
 {
-    const Run run = corvanta({ u"inspect"_s, u"version"_s, u"2.0-beta.2"_s, u"2.0"_s, u"--json"_s });
+    const CliRun run = corvanta({ u"inspect"_s, u"version"_s, u"2.0-beta.2"_s, u"2.0"_s, u"--json"_s });
     const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
     EXPECT_EQ(document[u"version"_s][u"pre"_s].toString(), u"beta.2"_s);
     EXPECT_EQ(document[u"version"_s][u"parts"_s][1].toInt(), 0);
@@ -52,7 +52,7 @@ TEST(Cli, UnknownCommandsPrintTheUsageAndExit2)
 {
     for (const QStringList& arguments : { QStringList { u"frobnicate"_s }, QStringList { u"inspect"_s },
              QStringList { u"inspect"_s, u"version"_s } }) {
-        const Run run = corvanta(arguments);
+        const CliRun run = corvanta(arguments);
         EXPECT_EQ(run.code, 2) << arguments.join(u' ').toStdString();
         EXPECT_TRUE(run.err.contains(u"Usage: corvanta"_s));
     }
