@@ -21,7 +21,11 @@ class Net;
 
 // What the checks need to know about this Mac.
 struct MacFacts {
-    bool appleSilicon = true; // picks GitHub assets
+#if defined(__aarch64__) || defined(__arm64__)
+    bool appleSilicon = true; // picks GitHub assets; by default the build's own CPU family
+#else
+    bool appleSilicon = false;
+#endif
     SystemVersion system { 15, 0, 0 }; // filters appcast items
     QString region = QStringLiteral("US"); // the App Store country asked
 
