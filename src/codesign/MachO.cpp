@@ -63,6 +63,16 @@ bool readSegment(ByteView slice, std::uint32_t at, bool is64, MachOSlice& out)
         sectionsAt = at + 56;
         sectionSize = 68;
     }
+    for (std::uint32_t i = 0; i < sectionCount && i < 256; ++i) {
+        const std::uint64_t section = sectionsAt + i * sectionSize;
+        const std::optional<std::uint64_t> size
+            = is64 ? slice.le64(section + 40) : widen(slice.le32(section + 36));
+        const auto offset = slice.le32(section + (is64 ? 48 : 40));
+        // Zero-fill sections have no bytes in the file (offset 0).
+        if (size && offset && *size > 0 && *offset > 0
+            && (out.firstSectionOffset == 0 || *offset < out.firstSectionOffset))
+            out.firstSectionOffset = *offset;
+    }
     if (segment.name == "__TEXT") {
         for (std::uint32_t i = 0; i < sectionCount && i < 256; ++i) {
             const std::uint64_t section = sectionsAt + i * sectionSize;

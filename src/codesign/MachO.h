@@ -63,6 +63,8 @@ struct MachOSlice {
     std::uint32_t commandCount = 0;
     std::uint32_t commandsSize = 0;
     std::vector<MachOSegment> segments;
+    // Where the first section's bytes start: load commands may grow up to here.
+    std::uint64_t firstSectionOffset = 0;
     std::optional<SignatureLocation> signature;
     // The __TEXT,__info_plist section a bare executable may carry, as (offset, size).
     std::optional<std::pair<std::uint64_t, std::uint64_t>> infoPlist;

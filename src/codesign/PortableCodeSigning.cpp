@@ -6,9 +6,7 @@
 namespace corvanta::codesign {
 
 PortableCodeSigning::PortableCodeSigning(TrustAnchors anchors, std::uint32_t hostCpuType)
-    : m_anchors(std::move(anchors))
-    , m_hostCpuType(hostCpuType)
-    , m_clock([] { return QDateTime::currentDateTimeUtc(); })
+    : m_settings { std::move(anchors), hostCpuType, [] { return QDateTime::currentDateTimeUtc(); } }
 {
 }
 
@@ -20,7 +18,7 @@ SigningInformation PortableCodeSigning::signing(const QString& path) const
     const auto image = SignedImage::open(location->executablePath);
     if (!image)
         return {};
-    const SliceSignature& slice = image->preferred(m_hostCpuType);
+    const SliceSignature& slice = image->preferred(m_settings.hostCpuType);
     if (!slice.signature)
         return {};
     const CodeDirectory& directory = slice.signature->primary();
@@ -31,6 +29,31 @@ SigningInformation PortableCodeSigning::signing(const QString& path) const
         && !directory.team->isEmpty())
         info.team = directory.team;
     return info;
+}
+
+ValidityResult PortableCodeSigning::checkValidity(
+    const QString& path, std::uint32_t flags, const std::optional<QString>& requirement) const
+{
+    std::optional<Requirement> compiled;
+    if (requirement) {
+        compiled = Requirement::compile(*requirement);
+        if (!compiled)
+            return ValidityResult::of(SigningStatus::requirementInvalid);
+    }
+    return validator().validate(path, flags, compiled ? &*compiled : nullptr);
+}
+
+std::optional<QString> PortableCodeSigning::designatedRequirement(const QString& path) const
+{
+    const auto requirement = validator().designatedRequirement(path);
+    if (!requirement)
+        return std::nullopt;
+    return requirement->text();
+}
+
+bool PortableCodeSigning::compilesRequirement(const QString& text) const
+{
+    return Requirement::compile(text).has_value();
 }
 
 std::vector<std::uint32_t> PortableCodeSigning::architectures(const QString& path) const

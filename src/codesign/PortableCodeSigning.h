@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codesign/TrustAnchors.h"
+#include "codesign/Validator.h"
 #include "platform/CodeSigning.h"
 
 #include <functional>
@@ -17,18 +18,21 @@ public:
 
     // The time certificates are judged at when a signature has no timestamp
     // (the current time unless a test says otherwise).
-    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    void setClock(std::function<QDateTime()> clock) { m_settings.clock = std::move(clock); }
 
     SigningInformation signing(const QString& path) const override;
+    ValidityResult checkValidity(const QString& path, std::uint32_t flags,
+        const std::optional<QString>& requirement = std::nullopt) const override;
+    std::optional<QString> designatedRequirement(const QString& path) const override;
+    bool compilesRequirement(const QString& text) const override;
     std::vector<std::uint32_t> architectures(const QString& path) const override;
-    std::uint32_t hostCpuType() const override { return m_hostCpuType; }
+    std::uint32_t hostCpuType() const override { return m_settings.hostCpuType; }
 
-    const TrustAnchors& anchors() const { return m_anchors; }
+    const TrustAnchors& anchors() const { return m_settings.anchors; }
+    Validator validator() const { return Validator(m_settings); }
 
 private:
-    TrustAnchors m_anchors;
-    std::uint32_t m_hostCpuType;
-    std::function<QDateTime()> m_clock;
+    Validator::Settings m_settings;
 };
 
 } // namespace corvanta::codesign

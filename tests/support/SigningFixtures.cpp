@@ -1,5 +1,8 @@
 #include "support/SigningFixtures.h"
 
+#include "codesign/MachO.h"
+#include "support/MachOWriter.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -109,6 +112,88 @@ void flipByte(const QString& path, qint64 offset)
     file.getChar(&byte);
     file.seek(offset);
     file.putChar(char(~byte));
+}
+
+SignatureLayout signatureLayout(const QString& path, int slice)
+{
+    SignatureLayout layout;
+    const QByteArray bytes = readFile(path);
+    const auto file = codesign::MachOFile::parse(codesign::ByteView(bytes));
+    if (!file || qsizetype(file->slices.size()) <= slice || !file->slices[std::size_t(slice)].signature)
+        return layout;
+    const codesign::MachOSlice& machO = file->slices[std::size_t(slice)];
+    layout.sliceOffset = qint64(machO.offset);
+    layout.superBlob = layout.sliceOffset + machO.signature->dataOffset;
+    const codesign::ByteView blob = *codesign::ByteView(bytes).from(std::uint64_t(layout.superBlob));
+    const std::uint32_t count = blob.be32(8).value_or(0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t type = *blob.be32(12 + i * 8);
+        const qint64 at = layout.superBlob + *blob.be32(16 + i * 8);
+        switch (type) {
+        case 0:
+            layout.codeDirectory = at;
+            break;
+        case 2:
+            layout.requirements = at;
+            break;
+        case 5:
+            layout.entitlements = at;
+            break;
+        case 0x10000:
+            layout.cms = at;
+            layout.cmsLength = *codesign::ByteView(bytes).be32(std::uint64_t(at) + 4);
+            break;
+        default:
+            break;
+        }
+    }
+    return layout;
+}
+
+QString makeSampleApp(
+    const QString& folder, const QString& identifier, const QString& version, std::uint32_t seed)
+{
+    const QString app = folder + u"/Example.app"_s;
+    const QString contents = app + u"/Contents"_s;
+    writeFile(contents + u"/Info.plist"_s,
+        u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        u"<key>CFBundleIdentifier</key><string>%1</string>"
+        u"<key>CFBundleExecutable</key><string>Example</string>"
+        u"<key>CFBundleShortVersionString</key><string>%2</string>"
+        u"<key>CFBundleVersion</key><string>%2</string></dict></plist>\n"_s.arg(identifier, version)
+            .toUtf8());
+    writeFile(contents + u"/PkgInfo"_s, "APPL????");
+    writeFile(contents + u"/MacOS/Example"_s,
+        MachOWriter::universal(
+            { { MachOWriter::x86_64, MachOWriter::executable(MachOWriter::x86_64, 30000, seed) },
+                { MachOWriter::arm64, MachOWriter::executable(MachOWriter::arm64, 30000, seed + 1) } }));
+    QFile::setPermissions(
+        contents + u"/MacOS/Example"_s, QFile::permissions(contents + u"/MacOS/Example"_s) | QFile::ExeOwner);
+    writeFile(
+        contents + u"/MacOS/helper-tool"_s, MachOWriter::executable(MachOWriter::arm64, 5000, seed + 2));
+    writeFile(contents + u"/Resources/icon.icns"_s, QByteArray(5000, 'i'));
+    writeFile(contents + u"/Resources/en.lproj/Localizable.strings"_s, "\"Hello\" = \"Hello\";\n");
+    writeFile(contents + u"/Resources/Base.lproj/Main.nib"_s, QByteArray(3000, 'n'));
+    ::symlink("icon.icns", QFile::encodeName(contents + u"/Resources/AppIcon.icns"_s).constData());
+
+    const QString framework = contents + u"/Frameworks/Helper.framework"_s;
+    writeFile(framework + u"/Versions/A/Helper"_s, MachOWriter::library(MachOWriter::arm64, 8000, seed + 3));
+    writeFile(framework + u"/Versions/A/Resources/Info.plist"_s,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleIdentifier</key><string>com.example.Helper</string>"
+        "<key>CFBundleExecutable</key><string>Helper</string></dict></plist>\n");
+    writeFile(framework + u"/Versions/A/Resources/strings.txt"_s, "framework resource\n");
+    ::symlink("A", QFile::encodeName(framework + u"/Versions/Current"_s).constData());
+    ::symlink("Versions/Current/Helper", QFile::encodeName(framework + u"/Helper"_s).constData());
+    ::symlink("Versions/Current/Resources", QFile::encodeName(framework + u"/Resources"_s).constData());
+
+    const QString loginItem = contents + u"/Library/LoginItems/Launcher.app/Contents"_s;
+    writeFile(loginItem + u"/Info.plist"_s,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleIdentifier</key><string>com.example.Launcher</string>"
+        "<key>CFBundleExecutable</key><string>Launcher</string></dict></plist>\n");
+    writeFile(loginItem + u"/MacOS/Launcher"_s, MachOWriter::executable(MachOWriter::arm64, 4000, seed + 4));
+    return app;
 }
 
 } // namespace corvanta::test

@@ -1,3 +1,4 @@
+#include "Printers.h"
 #include "codesign/CodeLocation.h"
 #include "codesign/PortableCodeSigning.h"
 #include "codesign/SignedImage.h"

@@ -1,0 +1,333 @@
+#include "codesign/CmsSignature.h"
+
+#include "codesign/OpenSsl.h"
+#include "codesign/PropertyList.h"
+#include "platform/CodeSigning.h"
+
+#include <algorithm>
+
+#include <openssl/ts.h>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta::codesign {
+
+namespace {
+
+// Apple's signed attributes naming the CodeDirectories: a property list of
+// truncated hashes, and a set of (algorithm, full hash) pairs.
+constexpr const char* cdhashesPlistOid = "1.2.840.113635.100.9.1";
+constexpr const char* cdhashesOid = "1.2.840.113635.100.9.2";
+constexpr const char* appleArc = "1.2.840.113635.100.";
+// A chain longer than this is not one a signer would present.
+constexpr int maxChainLength = 10;
+
+// Apple marks its certificates with critical extensions of its own that
+// OpenSSL doesn't know; those, and only those, don't make a chain unusable.
+int verifyCallback(int ok, X509_STORE_CTX* context)
+{
+    if (ok || X509_STORE_CTX_get_error(context) != X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION)
+        return ok;
+    X509* certificate = X509_STORE_CTX_get_current_cert(context);
+    for (int i = 0; i < X509_get_ext_count(certificate); ++i) {
+        X509_EXTENSION* extension = X509_get_ext(certificate, i);
+        if (!X509_EXTENSION_get_critical(extension) || X509_supported_extension(extension))
+            continue;
+        if (!oidText(X509_EXTENSION_get_object(extension)).startsWith(QLatin1StringView(appleArc)))
+            return 0;
+    }
+    X509_STORE_CTX_set_error(context, X509_V_OK);
+    return 1;
+}
+
+enum class ChainOutcome { trusted, untrusted, expired, notYetValid };
+
+struct ChainResult {
+    ChainOutcome outcome = ChainOutcome::untrusted;
+    std::vector<Certificate> chain;
+};
+
+ChainResult verifyChain(
+    X509* leaf, STACK_OF(X509) * untrusted, const TrustAnchors& anchors, const QDateTime& at, bool checkTime)
+{
+    ChainResult result;
+    StorePtr store(X509_STORE_new());
+    for (const QByteArray& der : anchors.certificates()) {
+        if (X509Ptr anchor = certificateFromDer(der))
+            X509_STORE_add_cert(store.get(), anchor.get());
+    }
+    StoreContextPtr context(X509_STORE_CTX_new());
+    if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, untrusted) != 1)
+        return result;
+    X509_STORE_CTX_set_verify_cb(context.get(), verifyCallback);
+    X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
+    X509_VERIFY_PARAM_set_depth(parameters, maxChainLength);
+    if (checkTime)
+        X509_VERIFY_PARAM_set_time(parameters, time_t(at.toSecsSinceEpoch()));
+    else
+        X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_NO_CHECK_TIME);
+    const int verified = X509_verify_cert(context.get());
+    const int error = X509_STORE_CTX_get_error(context.get());
+    ERR_clear_error();
+    if (verified == 1) {
+        result.outcome = ChainOutcome::trusted;
+        STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+        for (int i = 0; i < sk_X509_num(chain); ++i)
+            result.chain.push_back(shareCertificate(sk_X509_value(chain, i)));
+        return result;
+    }
+    if (error == X509_V_ERR_CERT_HAS_EXPIRED)
+        result.outcome = ChainOutcome::expired;
+    else if (error == X509_V_ERR_CERT_NOT_YET_VALID)
+        result.outcome = ChainOutcome::notYetValid;
+    return result;
+}
+
+// The chain the signer's own certificates form, leaf first, for requirements
+// about certificates that lead to no configured root (a self-signed leaf).
+std::vector<Certificate> presentedChain(X509* leaf, STACK_OF(X509) * certificates)
+{
+    std::vector<Certificate> chain { shareCertificate(leaf) };
+    X509* current = leaf;
+    while (int(chain.size()) < maxChainLength && X509_check_issued(current, current) != X509_V_OK) {
+        X509* issuer = nullptr;
+        for (int i = 0; i < sk_X509_num(certificates); ++i) {
+            X509* candidate = sk_X509_value(certificates, i);
+            if (X509_cmp(candidate, current) != 0 && X509_check_issued(candidate, current) == X509_V_OK) {
+                issuer = candidate;
+                break;
+            }
+        }
+        if (!issuer)
+            break;
+        chain.push_back(shareCertificate(issuer));
+        current = issuer;
+    }
+    return chain;
+}
+
+bool leafMaySignCode(X509* leaf)
+{
+    if (!(X509_get_extension_flags(leaf) & EXFLAG_XKUSAGE))
+        return true;
+    return X509_get_extended_key_usage(leaf) & XKU_CODE_SIGN;
+}
+
+QByteArray octets(const ASN1_STRING* string)
+{
+    return QByteArray(
+        reinterpret_cast<const char*>(ASN1_STRING_get0_data(string)), ASN1_STRING_length(string));
+}
+
+// Checks Apple's CodeDirectory hash attributes against the directories; with
+// more than one directory, at least one of them must be there, or the
+// alternates would be unauthenticated.
+bool checkDirectoryAttributes(CMS_SignerInfo* signer, const std::vector<CodeDirectory>& directories)
+{
+    bool named = false;
+    const Asn1ObjectPtr plistOid(OBJ_txt2obj(cdhashesPlistOid, 1));
+    const int plistAt = CMS_signed_get_attr_by_OBJ(signer, plistOid.get(), -1);
+    if (plistAt >= 0) {
+        X509_ATTRIBUTE* attribute = CMS_signed_get_attr(signer, plistAt);
+        ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+        if (!value || value->type != V_ASN1_OCTET_STRING)
+            return false;
+        const auto plist = PropertyList::parse(octets(value->value.octet_string));
+        if (!plist)
+            return false;
+        const QVariantList hashes = plist->toMap().value(u"cdhashes"_s).toList();
+        if (hashes.size() != qsizetype(directories.size()))
+            return false;
+        for (std::size_t i = 0; i < directories.size(); ++i) {
+            if (hashes[qsizetype(i)].toByteArray() != directories[i].cdhash())
+                return false;
+        }
+        named = true;
+    }
+    const Asn1ObjectPtr setOid(OBJ_txt2obj(cdhashesOid, 1));
+    const int setAt = CMS_signed_get_attr_by_OBJ(signer, setOid.get(), -1);
+    if (setAt >= 0) {
+        X509_ATTRIBUTE* attribute = CMS_signed_get_attr(signer, setAt);
+        std::vector<QByteArray> listed;
+        for (int i = 0; i < X509_ATTRIBUTE_count(attribute); ++i) {
+            ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, i);
+            if (!value || value->type != V_ASN1_SEQUENCE)
+                return false;
+            const unsigned char* cursor = ASN1_STRING_get0_data(value->value.sequence);
+            ASN1_SEQUENCE_ANY* pair
+                = d2i_ASN1_SEQUENCE_ANY(nullptr, &cursor, ASN1_STRING_length(value->value.sequence));
+            const bool wellFormed = pair && sk_ASN1_TYPE_num(pair) == 2
+                && sk_ASN1_TYPE_value(pair, 0)->type == V_ASN1_OBJECT
+                && sk_ASN1_TYPE_value(pair, 1)->type == V_ASN1_OCTET_STRING;
+            if (wellFormed)
+                listed.push_back(octets(sk_ASN1_TYPE_value(pair, 1)->value.octet_string));
+            sk_ASN1_TYPE_pop_free(pair, ASN1_TYPE_free);
+            if (!wellFormed)
+                return false;
+        }
+        // Every listed hash must be the full hash of one of our directories,
+        // and each directory of a type listed must be among them.
+        for (const QByteArray& hash : listed) {
+            bool found = false;
+            for (const CodeDirectory& directory : directories)
+                found = found || directory.fullHash() == hash;
+            if (!found)
+                return false;
+        }
+        named = true;
+        if (plistAt < 0) {
+            for (const CodeDirectory& directory : directories) {
+                if (std::find(listed.begin(), listed.end(), directory.fullHash()) == listed.end())
+                    return false;
+            }
+        }
+    }
+    return named || directories.size() == 1;
+}
+
+// The time of a valid RFC 3161 token over the signer's signature value, from
+// a timestamp authority that chains to a configured root; none otherwise.
+std::optional<QDateTime> checkTimestamp(CMS_SignerInfo* signer, const TrustAnchors& anchors)
+{
+    const int at = CMS_unsigned_get_attr_by_NID(signer, NID_id_smime_aa_timeStampToken, -1);
+    if (at < 0)
+        return std::nullopt;
+    ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(CMS_unsigned_get_attr(signer, at), 0);
+    if (!value || value->type != V_ASN1_SEQUENCE)
+        return std::nullopt;
+    const unsigned char* cursor = ASN1_STRING_get0_data(value->value.sequence);
+    CmsPtr token(d2i_CMS_ContentInfo(nullptr, &cursor, ASN1_STRING_length(value->value.sequence)));
+    if (!token || OBJ_obj2nid(CMS_get0_eContentType(token.get())) != NID_id_smime_ct_TSTInfo)
+        return std::nullopt;
+    BioPtr content(BIO_new(BIO_s_mem()));
+    if (CMS_verify(
+            token.get(), nullptr, nullptr, nullptr, content.get(), CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY)
+        != 1) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(content.get(), &data);
+    const unsigned char* tstCursor = reinterpret_cast<const unsigned char*>(data);
+    TS_TST_INFO* info = d2i_TS_TST_INFO(nullptr, &tstCursor, length);
+    if (!info)
+        return std::nullopt;
+    const std::unique_ptr<TS_TST_INFO, OpenSslDeleter<TS_TST_INFO, TS_TST_INFO_free>> infoOwner(info);
+    TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info);
+    const EVP_MD* digest = EVP_get_digestbyobj(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
+    const ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(signer);
+    if (!digest || !signature)
+        return std::nullopt;
+    unsigned char hash[EVP_MAX_MD_SIZE];
+    unsigned int hashLength = 0;
+    if (EVP_Digest(ASN1_STRING_get0_data(signature), std::size_t(ASN1_STRING_length(signature)), hash,
+            &hashLength, digest, nullptr)
+        != 1)
+        return std::nullopt;
+    if (QByteArray(reinterpret_cast<const char*>(hash), int(hashLength))
+        != octets(TS_MSG_IMPRINT_get_msg(imprint)))
+        return std::nullopt;
+    const QDateTime when = dateOf(TS_TST_INFO_get_time(info));
+    if (!when.isValid())
+        return std::nullopt;
+
+    STACK_OF(X509)* signers = CMS_get0_signers(token.get());
+    X509* authority = sk_X509_num(signers) == 1 ? sk_X509_value(signers, 0) : nullptr;
+    sk_X509_free(signers);
+    if (!authority || !(X509_get_extension_flags(authority) & EXFLAG_XKUSAGE)
+        || !(X509_get_extended_key_usage(authority) & XKU_TIMESTAMP))
+        return std::nullopt;
+    const CertificateStackPtr certificates(CMS_get1_certs(token.get()));
+    if (verifyChain(authority, certificates.get(), anchors, when, true).outcome != ChainOutcome::trusted)
+        return std::nullopt;
+    return when;
+}
+
+} // namespace
+
+SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirectory>& directories,
+    const TrustAnchors& anchors, const QDateTime& now, bool considerExpiration)
+{
+    SignerCheck result;
+    result.status = SigningStatus::signatureFailed;
+    if (cms.isEmpty() || directories.empty())
+        return result;
+    const unsigned char* cursor = reinterpret_cast<const unsigned char*>(cms.constData());
+    CmsPtr message(d2i_CMS_ContentInfo(nullptr, &cursor, long(cms.size())));
+    ERR_clear_error();
+    if (!message || OBJ_obj2nid(CMS_get0_type(message.get())) != NID_pkcs7_signed
+        || !CMS_is_detached(message.get()))
+        return result;
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(message.get());
+    if (sk_CMS_SignerInfo_num(signers) != 1)
+        return result;
+    CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, 0);
+    // Signed attributes are what binds the directory hashes; a bare signature over the content won't do.
+    if (CMS_signed_get_attr_count(signer) <= 0)
+        return result;
+
+    const QByteArray& signedContent = directories.front().bytes;
+    BioPtr content(BIO_new_mem_buf(signedContent.constData(), int(signedContent.size())));
+    if (CMS_verify(
+            message.get(), nullptr, nullptr, content.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY)
+        != 1) {
+        ERR_clear_error();
+        return result;
+    }
+    if (!checkDirectoryAttributes(signer, directories))
+        return result;
+
+    X509* leaf = nullptr;
+    CMS_SignerInfo_get0_algs(signer, nullptr, &leaf, nullptr, nullptr);
+    if (!leaf)
+        return result;
+    if (const int at = CMS_signed_get_attr_by_NID(signer, NID_pkcs9_signingTime, -1); at >= 0) {
+        const ASN1_TYPE* signingTime = X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(signer, at), 0);
+        if (signingTime
+            && (signingTime->type == V_ASN1_UTCTIME || signingTime->type == V_ASN1_GENERALIZEDTIME))
+            result.signingTime = dateOf(signingTime->value.utctime);
+    }
+    result.timestamp = checkTimestamp(signer, anchors);
+
+    const CertificateStackPtr certificates(CMS_get1_certs(message.get()));
+    const QDateTime judgedAt = result.timestamp.value_or(now);
+    ChainResult chain = verifyChain(leaf, certificates.get(), anchors, judgedAt, true);
+    if (chain.outcome == ChainOutcome::expired || chain.outcome == ChainOutcome::notYetValid) {
+        // A timestamp fixes when the signature was made, so a certificate that
+        // wasn't valid then fails; without one, expiry alone isn't grounds for
+        // rejection unless the caller asks for it.
+        if (result.timestamp || considerExpiration) {
+            result.status = chain.outcome == ChainOutcome::expired ? SigningStatus::certificateExpired
+                                                                   : SigningStatus::certificateNotValidYet;
+            return result;
+        }
+        result.expired = true;
+        chain = verifyChain(leaf, certificates.get(), anchors, judgedAt, false);
+    }
+    if (chain.outcome == ChainOutcome::trusted && leafMaySignCode(leaf)) {
+        result.anchoredAtApple = true;
+        result.chain = std::move(chain.chain);
+    } else {
+        result.chain = presentedChain(leaf, certificates.get());
+        // A chain that leads nowhere is still judged by its dates.
+        if (!result.expired) {
+            for (const Certificate& certificate : result.chain) {
+                const bool expired = dateOf(X509_get0_notAfter(certificate.get())) < judgedAt;
+                const bool early = dateOf(X509_get0_notBefore(certificate.get())) > judgedAt;
+                if (!expired && !early)
+                    continue;
+                if (result.timestamp || considerExpiration) {
+                    result.status
+                        = expired ? SigningStatus::certificateExpired : SigningStatus::certificateNotValidYet;
+                    result.chain.clear();
+                    return result;
+                }
+                result.expired = true;
+            }
+        }
+    }
+    result.status = SigningStatus::ok;
+    return result;
+}
+
+} // namespace corvanta::codesign

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "codesign/CodeDirectory.h"
+#include "codesign/RequirementEvaluator.h"
+#include "codesign/TrustAnchors.h"
+
+#include <optional>
+#include <vector>
+
+#include <QByteArray>
+#include <QDateTime>
+
+namespace corvanta::codesign {
+
+// What the CMS signature of a CodeDirectory proves.
+struct SignerCheck {
+    int status = 0; // SigningStatus
+    std::vector<Certificate>
+        chain; // leaf first; the verified chain, or the one the signer's certificates form
+    bool anchoredAtApple = false; // the chain verifies up to a configured root
+    bool expired = false; // accepted only because expiry alone doesn't reject
+    std::optional<QDateTime> timestamp; // a verified RFC 3161 time
+    std::optional<QDateTime> signingTime; // the signer's own claim, not trusted
+};
+
+// Verifies `cms` (BER or DER) as a detached signature over the first of
+// `directories`, checks that its signed CodeDirectory hash attributes name
+// every directory, and judges the signer's certificate chain against
+// `anchors` at the timestamp's time, or at `now` without one.
+SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirectory>& directories,
+    const TrustAnchors& anchors, const QDateTime& now, bool considerExpiration);
+
+} // namespace corvanta::codesign

@@ -1,0 +1,540 @@
+#include "codesign/Validator.h"
+
+#include "codesign/Digest.h"
+#include "codesign/OpenSsl.h"
+#include "codesign/PropertyList.h"
+#include "codesign/ResourceSeal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta::codesign {
+
+namespace {
+
+// Nested code inside nested code this deep is hostile, not a real bundle.
+constexpr int maxNesting = 8;
+constexpr const char* developerIdIntermediate = "1.2.840.113635.100.6.2.6";
+constexpr const char* developerIdLeaf = "1.2.840.113635.100.6.1.13";
+constexpr const char* macAppStoreLeaf = "1.2.840.113635.100.6.1.9";
+constexpr const char* worldwideDeveloperIntermediate = "1.2.840.113635.100.6.2.1";
+
+bool strict(std::uint32_t flags)
+{
+    return flags & ValidityFlags::strictValidate;
+}
+
+std::optional<QByteArray> readWhole(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+// A special slot binds `content` (none: the thing is absent); both the hash
+// and the absence must agree with the directory.
+int checkSpecialSlot(const CodeDirectory& directory, int slot, const std::optional<QByteArray>& content,
+    int mismatch, int missing, int unbound)
+{
+    const bool bound = directory.hasSpecialSlot(slot);
+    if (!content)
+        return bound ? missing : SigningStatus::ok;
+    if (!bound)
+        return unbound;
+    const QByteArray hash = Digest::of(directory.hashType, ByteView(*content));
+    return hash == directory.specialSlotHash(slot)->toByteArray() ? SigningStatus::ok : mismatch;
+}
+
+bool pagesMatch(const CodeDirectory& directory, ByteView slice)
+{
+    if (directory.codeLimit > slice.size())
+        return false;
+    Digest digest(directory.hashType);
+    if (!digest.valid())
+        return false;
+    const std::uint64_t pageSize = directory.pageSize() ? directory.pageSize() : directory.codeLimit;
+    std::uint8_t hash[64];
+    for (std::uint32_t i = 0; i < directory.codeSlotCount; ++i) {
+        const std::uint64_t start = std::uint64_t(i) * pageSize;
+        const std::uint64_t length = std::min(pageSize, directory.codeLimit - start);
+        const std::uint32_t size = digest.into(*slice.sub(start, length), hash);
+        if (size != directory.hashLength || std::memcmp(hash, directory.codeSlotHash(i).data(), size) != 0)
+            return false;
+    }
+    return true;
+}
+
+std::optional<QByteArray> embeddedInfoPlist(const SliceSignature& slice)
+{
+    if (!slice.slice.infoPlist)
+        return std::nullopt;
+    const auto bytes = slice.bytes.sub(slice.slice.infoPlist->first, slice.slice.infoPlist->second);
+    if (!bytes)
+        return std::nullopt;
+    return bytes->toByteArray();
+}
+
+std::optional<QVariantMap> dictionaryOf(const std::optional<QByteArray>& bytes)
+{
+    if (!bytes)
+        return std::nullopt;
+    const auto value = PropertyList::parse(*bytes);
+    if (!value || value->typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    return value->toMap();
+}
+
+std::vector<QByteArray> cdhashesOf(const EmbeddedSignature& signature)
+{
+    std::vector<QByteArray> out;
+    for (const CodeDirectory& directory : signature.directories)
+        out.push_back(directory.cdhash());
+    return out;
+}
+
+bool hasExtension(X509* certificate, const char* oid)
+{
+    const Asn1ObjectPtr object(OBJ_txt2obj(oid, 1));
+    return certificate && object && X509_get_ext_by_OBJ(certificate, object.get(), -1) >= 0;
+}
+
+std::optional<QString> subjectField(X509* certificate, int nid)
+{
+    X509_NAME* name = X509_get_subject_name(certificate);
+    const int index = X509_NAME_get_index_by_NID(name, nid, -1);
+    if (index < 0)
+        return std::nullopt;
+    unsigned char* text = nullptr;
+    const int length = ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
+    if (length < 0)
+        return std::nullopt;
+    const QString value = QString::fromUtf8(reinterpret_cast<const char*>(text), length);
+    OPENSSL_free(text);
+    return value;
+}
+
+RequirementExpr node(RequirementOp op)
+{
+    RequirementExpr out;
+    out.op = op;
+    return out;
+}
+
+RequirementExpr both(RequirementExpr left, RequirementExpr right)
+{
+    RequirementExpr out = node(RequirementOp::andOp);
+    out.operands.push_back(std::move(left));
+    out.operands.push_back(std::move(right));
+    return out;
+}
+
+RequirementExpr certificateExtension(std::int32_t slot, const char* oid)
+{
+    RequirementExpr out = node(RequirementOp::certGeneric);
+    out.certificate = slot;
+    out.data = encodeObjectIdentifier(QLatin1StringView(oid)).value_or(QByteArray());
+    out.match = MatchOp::exists;
+    return out;
+}
+
+RequirementExpr certificateSubject(std::int32_t slot, const char* field, const QString& value)
+{
+    RequirementExpr out = node(RequirementOp::certField);
+    out.certificate = slot;
+    out.data = field;
+    out.match = MatchOp::equal;
+    out.matchValue = value.toUtf8();
+    return out;
+}
+
+} // namespace
+
+Requirement impliedRequirement(const QString& identifier, const std::vector<QByteArray>& cdhashes,
+    const std::vector<Certificate>& chain, bool anchoredAtApple)
+{
+    if (chain.empty()) {
+        // Ad-hoc code is only ever itself.
+        std::optional<RequirementExpr> out;
+        for (const QByteArray& hash : cdhashes) {
+            RequirementExpr match = node(RequirementOp::cdhash);
+            match.data = hash;
+            if (!out) {
+                out = std::move(match);
+            } else {
+                RequirementExpr either = node(RequirementOp::orOp);
+                either.operands.push_back(std::move(*out));
+                either.operands.push_back(std::move(match));
+                out = std::move(either);
+            }
+        }
+        return Requirement(out.value_or(node(RequirementOp::alwaysFalse)));
+    }
+    RequirementExpr name = node(RequirementOp::identifier);
+    name.data = identifier.toUtf8();
+    X509* leaf = chain.front().get();
+    if (anchoredAtApple) {
+        if (subjectField(leaf, NID_commonName) == u"Software Signing"_s)
+            return Requirement(both(std::move(name), node(RequirementOp::appleAnchor)));
+        RequirementExpr out = both(std::move(name), node(RequirementOp::appleGenericAnchor));
+        X509* issuer = chain.size() > 1 ? chain[1].get() : nullptr;
+        const auto team = subjectField(leaf, NID_organizationalUnitName);
+        if (hasExtension(issuer, developerIdIntermediate) && hasExtension(leaf, developerIdLeaf) && team) {
+            out = both(std::move(out), certificateExtension(1, developerIdIntermediate));
+            out = both(std::move(out), certificateExtension(leafCertificate, developerIdLeaf));
+            return Requirement(
+                both(std::move(out), certificateSubject(leafCertificate, "subject.OU", *team)));
+        }
+        if (hasExtension(leaf, macAppStoreLeaf))
+            return Requirement(both(std::move(out), certificateExtension(leafCertificate, macAppStoreLeaf)));
+        const auto commonName = subjectField(leaf, NID_commonName);
+        out = both(std::move(out),
+            certificateSubject(leafCertificate, "subject.CN", commonName.value_or(QString())));
+        return Requirement(both(std::move(out), certificateExtension(1, worldwideDeveloperIntermediate)));
+    }
+    RequirementExpr root = node(RequirementOp::anchorHash);
+    root.certificate = anchorCertificate;
+    root.data = Digest::of(HashType::sha1, ByteView(derOf(chain.back().get())));
+    return Requirement(both(std::move(name), std::move(root)));
+}
+
+ValidityResult Validator::validate(
+    const QString& path, std::uint32_t flags, const Requirement* requirement) const
+{
+    return validateAt(path, flags, requirement, 0);
+}
+
+int Validator::checkSlice(
+    const CodeLocation& location, const SliceSignature& slice, std::uint32_t flags, SliceFacts& facts) const
+{
+    if (!slice.slice.signature)
+        return SigningStatus::notSigned;
+    if (slice.malformed || !slice.signature)
+        return SigningStatus::signatureFailed;
+    const EmbeddedSignature& signature = *slice.signature;
+    const SignatureLocation& where = *slice.slice.signature;
+    facts.cpuType = slice.slice.cpuType;
+    facts.signature = &signature;
+    const CodeDirectory& primary = signature.primary();
+
+    for (const CodeDirectory& directory : signature.directories) {
+        if (directory.scatterOffset != 0)
+            return SigningStatus::signatureUnsupported;
+        if (directory.identifier != primary.identifier || directory.team != primary.team
+            || directory.codeLimit > where.dataOffset)
+            return SigningStatus::signatureFailed;
+        if (strict(flags) && directory.codeLimit != where.dataOffset)
+            return SigningStatus::signatureFailed;
+    }
+    if (strict(flags)) {
+        // The signature is the last thing in the slice, and what follows the
+        // SuperBlob inside it is padding.
+        if (std::uint64_t(where.dataOffset) + where.dataSize != slice.bytes.size())
+            return SigningStatus::signatureFailed;
+        const ByteView padding = *slice.bytes.sub(
+            std::uint64_t(where.dataOffset) + signature.length, where.dataSize - signature.length);
+        if (std::any_of(
+                padding.data(), padding.data() + padding.size(), [](std::uint8_t b) { return b != 0; }))
+            return SigningStatus::signatureFailed;
+    }
+
+    // The signer: none for ad-hoc code; a CMS signature over the directories otherwise.
+    const QByteArray cms = signature.cms.value_or(QByteArray());
+    if (primary.flags & codeFlags::adhoc) {
+        if (!cms.isEmpty())
+            return SigningStatus::signatureFailed;
+    } else {
+        facts.signer = checkSignature(cms, signature.directories, m_settings.anchors, m_settings.clock(),
+            flags & ValidityFlags::considerExpiration);
+        if (facts.signer.status != SigningStatus::ok)
+            return facts.signer.status;
+    }
+
+    // Special slots: what the directories bind besides the code.
+    std::optional<QByteArray> infoPlist;
+    if (location.isBundle())
+        infoPlist = readWhole(location.infoPlistPath);
+    else
+        infoPlist = embeddedInfoPlist(slice);
+    std::optional<QByteArray> seal;
+    if (location.isBundle())
+        seal = readWhole(location.resourceSealPath);
+    for (const CodeDirectory& directory : signature.directories) {
+        const int statuses[] = {
+            checkSpecialSlot(directory, specialSlot::infoPlist, infoPlist, SigningStatus::infoPlistFailed,
+                SigningStatus::infoPlistFailed,
+                location.isBundle() ? SigningStatus::infoPlistFailed : SigningStatus::ok),
+            checkSpecialSlot(directory, specialSlot::requirements, signature.requirements,
+                SigningStatus::signatureFailed, SigningStatus::signatureFailed,
+                SigningStatus::signatureFailed),
+            checkSpecialSlot(directory, specialSlot::resourceDirectory, seal,
+                SigningStatus::resourceDirectoryFailed, SigningStatus::resourcesNotFound,
+                SigningStatus::resourcesNotSealed),
+            checkSpecialSlot(directory, specialSlot::entitlements, signature.entitlements,
+                SigningStatus::signatureFailed, SigningStatus::signatureFailed,
+                SigningStatus::signatureFailed),
+            checkSpecialSlot(directory, specialSlot::derEntitlements, signature.derEntitlements,
+                SigningStatus::signatureFailed, SigningStatus::signatureFailed,
+                SigningStatus::signatureFailed),
+        };
+        for (const int status : statuses) {
+            if (status != SigningStatus::ok)
+                return status;
+        }
+    }
+    if (location.isBundle() && !seal)
+        return SigningStatus::resourcesNotSealed;
+
+    // Every directory's page hashes, not just the strongest: for ad-hoc code
+    // nothing else vouches for the others, and requirements may name any of them.
+    for (const CodeDirectory& directory : signature.directories) {
+        if (!pagesMatch(directory, slice.bytes))
+            return SigningStatus::signatureFailed;
+    }
+
+    if (signature.entitlements)
+        facts.entitlements = dictionaryOf(signature.entitlements->mid(8));
+    return SigningStatus::ok;
+}
+
+EvaluationContext Validator::contextFor(const CodeLocation& location, const SliceFacts& facts) const
+{
+    EvaluationContext context;
+    const CodeDirectory& primary = facts.signature->primary();
+    context.identifier = primary.identifier;
+    if (!(primary.flags & (codeFlags::adhoc | codeFlags::linkerSigned)))
+        context.team = primary.team;
+    context.cdhashes = cdhashesOf(*facts.signature);
+    context.infoPlist = location.infoPlist;
+    context.entitlements = facts.entitlements;
+    context.chain = facts.signer.chain;
+    context.anchoredAtApple = facts.signer.anchoredAtApple;
+    context.platform = primary.platform;
+    return context;
+}
+
+ValidityResult Validator::validateAt(
+    const QString& path, std::uint32_t flags, const Requirement* requirement, int depth) const
+{
+    const auto location = CodeLocation::locate(path);
+    if (!location)
+        return ValidityResult::of(SigningStatus::staticCodeNotFound);
+    if (location->isBundle() && !location->infoPlist)
+        return ValidityResult::of(SigningStatus::badBundleFormat);
+    if (location->executablePath.isEmpty())
+        return ValidityResult::of(SigningStatus::notSigned);
+    if (!QFileInfo(location->executablePath).isFile())
+        return ValidityResult::of(SigningStatus::noMainExecutable);
+    const auto image = SignedImage::open(location->executablePath);
+    if (!image) {
+        // A Mach-O header whose slices lie outside the file is damage, not an unsigned script.
+        return ValidityResult::of(isMachOFile(location->executablePath) ? SigningStatus::badObjectFormat
+                                                                        : SigningStatus::notSigned);
+    }
+
+    std::vector<const SliceSignature*> slices;
+    if (flags & ValidityFlags::checkAllArchitectures) {
+        for (const SliceSignature& slice : image->slices())
+            slices.push_back(&slice);
+    } else {
+        slices.push_back(&image->preferred(m_settings.hostCpuType));
+    }
+    std::vector<SliceFacts> facts(slices.size());
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        if (const int status = checkSlice(*location, *slices[i], flags, facts[i]);
+            status != SigningStatus::ok)
+            return ValidityResult::of(status);
+        // Every architecture must be the same code from the same signer.
+        const CodeDirectory& first = facts[0].signature->primary();
+        const CodeDirectory& current = facts[i].signature->primary();
+        if (current.identifier != first.identifier || current.team != first.team)
+            return ValidityResult::of(SigningStatus::signatureFailed);
+    }
+
+    if (location->isBundle()) {
+        if (const int status = checkResources(*location, flags, depth); status != SigningStatus::ok)
+            return ValidityResult::of(status);
+    }
+
+    if (requirement) {
+        for (const SliceFacts& slice : facts) {
+            if (!satisfies(*requirement, contextFor(*location, slice)))
+                return ValidityResult::of(SigningStatus::requirementFailed);
+        }
+    }
+    return ValidityResult::of(SigningStatus::ok);
+}
+
+int Validator::checkResources(const CodeLocation& location, std::uint32_t flags, int depth) const
+{
+    if (strict(flags)) {
+        // Nothing may sit beside what the seal covers.
+        const QStringList rootNames
+            = QDir(location.path)
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        if (location.kind == BundleKind::app) {
+            for (const QString& name : rootNames) {
+                if (name != u"Contents")
+                    return SigningStatus::unsealedAppRoot;
+            }
+        } else if (location.kind == BundleKind::framework) {
+            for (const QString& name : rootNames) {
+                const QString entry = location.path + u'/' + name;
+                const bool versions = name == u"Versions" && !QFileInfo(entry).isSymLink();
+                const bool link
+                    = QFileInfo(entry).isSymLink() && linkTarget(entry).startsWith(u"Versions/Current/");
+                if (!versions && !link)
+                    return SigningStatus::unsealedFrameworkRoot;
+            }
+        }
+    }
+
+    const auto bytes = readWhole(location.resourceSealPath);
+    if (!bytes)
+        return SigningStatus::resourcesNotFound;
+    const auto seal = ResourceSeal::parse(*bytes);
+    if (!seal)
+        return SigningStatus::resourcesInvalid;
+    if (seal->version < 2 && strict(flags))
+        return SigningStatus::weakResourceEnvelope;
+
+    const QString prefix = location.contentRoot + u'/';
+    const QString mainExecutable
+        = location.executablePath.startsWith(prefix) ? location.executablePath.mid(prefix.size()) : QString();
+    int walkStatus = SigningStatus::ok;
+    const auto items = walkResources(location.contentRoot, seal->rules, mainExecutable, &walkStatus);
+    if (!items)
+        return walkStatus;
+
+    std::set<QString> seen;
+    for (const ResourceItem& item : *items) {
+        const auto found = seal->files.find(item.relativePath);
+        if (found == seal->files.end())
+            return SigningStatus::badResource; // added
+        const SealedResource& sealed = found->second;
+        seen.insert(item.relativePath);
+        switch (item.kind) {
+        case ResourceItem::Kind::file: {
+            if (sealed.isNestedCode() || sealed.symlink)
+                return SigningStatus::badResource;
+            const HashType type = sealed.sha256 ? HashType::sha256 : HashType::sha1;
+            const auto hash = hashFile(item.absolutePath, type);
+            if (!hash || *hash != (sealed.sha256 ? *sealed.sha256 : *sealed.sha1))
+                return SigningStatus::badResource; // modified
+            break;
+        }
+        case ResourceItem::Kind::symlink: {
+            const QString target = linkTarget(item.absolutePath);
+            if (!sealed.symlink || *sealed.symlink != target)
+                return SigningStatus::badResource;
+            if (strict(flags)) {
+                const QString resolved = QDir::cleanPath(QFileInfo(item.absolutePath).path() + u'/' + target);
+                if (target.startsWith(u'/') || !resolved.startsWith(location.path + u'/'))
+                    return SigningStatus::invalidSymlink;
+            }
+            break;
+        }
+        case ResourceItem::Kind::nestedCode:
+            if (!sealed.isNestedCode())
+                return SigningStatus::badResource;
+            if (const int status = checkNested(item.absolutePath, sealed, flags, depth);
+                status != SigningStatus::ok)
+                return status;
+            break;
+        }
+    }
+    for (const auto& [relative, sealed] : seal->files) {
+        if (seen.count(relative) || sealed.optional)
+            continue;
+        const ResourceRule* rule = seal->rules.match(relative);
+        if (!rule || rule->omit)
+            continue;
+        return SigningStatus::badResource; // missing
+    }
+    return SigningStatus::ok;
+}
+
+int Validator::checkNested(
+    const QString& path, const SealedResource& sealed, std::uint32_t flags, int depth) const
+{
+    if (depth >= maxNesting)
+        return SigningStatus::badNestedCode;
+    // The code there now must be the code that was sealed.
+    const auto location = CodeLocation::locate(path);
+    const auto image = location && !location->executablePath.isEmpty()
+        ? SignedImage::open(location->executablePath)
+        : std::nullopt;
+    if (!image)
+        return SigningStatus::unsignedNestedCode;
+    bool sealedHashFound = false;
+    bool signedAtAll = false;
+    for (const SliceSignature& slice : image->slices()) {
+        if (!slice.signature)
+            continue;
+        signedAtAll = true;
+        for (const CodeDirectory& directory : slice.signature->directories)
+            sealedHashFound = sealedHashFound || directory.cdhash() == *sealed.cdhash;
+    }
+    if (!signedAtAll)
+        return SigningStatus::unsignedNestedCode;
+    if (!sealedHashFound)
+        return SigningStatus::badNestedCode;
+    if (!(flags & ValidityFlags::checkNestedCode))
+        return SigningStatus::ok;
+
+    std::optional<Requirement> requirement;
+    if (sealed.requirement) {
+        requirement = Requirement::compile(*sealed.requirement);
+        if (!requirement)
+            return SigningStatus::badNestedCode;
+    }
+    const ValidityResult nested = validateAt(path, flags, requirement ? &*requirement : nullptr, depth + 1);
+    if (nested.status == SigningStatus::notSigned)
+        return SigningStatus::unsignedNestedCode;
+    return nested.isValid() ? SigningStatus::ok : SigningStatus::badNestedCode;
+}
+
+std::optional<Requirement> Validator::designatedRequirement(const QString& path) const
+{
+    const auto location = CodeLocation::locate(path);
+    if (!location || location->executablePath.isEmpty())
+        return std::nullopt;
+    const auto image = SignedImage::open(location->executablePath);
+    if (!image)
+        return std::nullopt;
+    const SliceSignature& slice = image->preferred(m_settings.hostCpuType);
+    if (!slice.signature)
+        return std::nullopt;
+    const EmbeddedSignature& signature = *slice.signature;
+    if (signature.requirements) {
+        const auto set = RequirementSet::fromBlob(ByteView(*signature.requirements));
+        if (!set)
+            return std::nullopt;
+        if (const Requirement* designated = set->find(RequirementType::designated))
+            return *designated;
+    }
+    const CodeDirectory& primary = signature.primary();
+    if (primary.flags & codeFlags::adhoc) {
+        std::vector<QByteArray> hashes;
+        for (const SliceSignature& each : image->slices()) {
+            if (each.signature)
+                hashes.push_back(each.signature->best().cdhash());
+        }
+        return impliedRequirement(primary.identifier, hashes, {}, false);
+    }
+    const SignerCheck signer = checkSignature(signature.cms.value_or(QByteArray()), signature.directories,
+        m_settings.anchors, m_settings.clock(), false);
+    if (signer.status != SigningStatus::ok)
+        return std::nullopt;
+    return impliedRequirement(
+        primary.identifier, cdhashesOf(signature), signer.chain, signer.anchoredAtApple);
+}
+
+} // namespace corvanta::codesign
