@@ -30,6 +30,8 @@ const std::vector<CommandEntry>& table()
             commands::inspectBundle },
         { { u"check"_s }, u"[--sandbox DIR] [--mock URL] [--json]"_s,
             u"Asks every source about every installed app"_s, commands::check },
+        { { u"inspect"_s, u"signature"_s }, u"PATH [--anchors DIR] [--json]"_s,
+            u"The code signature of a bundle or executable, and whether it is valid"_s, commands::inspectSignature },
         { { u"inspect"_s, u"electron"_s }, u"URL-OR-FILE [--json]"_s,
             u"The release an electron-updater feed names"_s, commands::inspectElectron },
     };

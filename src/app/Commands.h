@@ -10,5 +10,6 @@ QCoro::Task<int> scan(CliContext& context);
 QCoro::Task<int> inspectBundle(CliContext& context);
 QCoro::Task<int> check(CliContext& context);
 QCoro::Task<int> inspectElectron(CliContext& context);
+QCoro::Task<int> inspectSignature(CliContext& context);
 
 } // namespace corvanta::commands
