@@ -34,6 +34,10 @@ const std::vector<CommandEntry>& table()
             u"The code signature of a bundle or executable, and whether it is valid"_s, commands::inspectSignature },
         { { u"inspect"_s, u"electron"_s }, u"URL-OR-FILE [--json]"_s,
             u"The release an electron-updater feed names"_s, commands::inspectElectron },
+        { { u"inspect"_s, u"appcast"_s }, u"URL-OR-FILE [--macos X.Y.Z] [--json]"_s,
+            u"The items of a Sparkle appcast and the release offered here"_s, commands::inspectAppcast },
+        { { u"inspect"_s, u"cask"_s }, u"INDEX-URL-OR-FILE --bundle-id ID --file-name NAME.app [--json]"_s,
+            u"The cask the index finds for an app, and its release"_s, commands::inspectCask },
     };
     return entries;
 }

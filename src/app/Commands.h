@@ -10,6 +10,8 @@ QCoro::Task<int> scan(CliContext& context);
 QCoro::Task<int> inspectBundle(CliContext& context);
 QCoro::Task<int> check(CliContext& context);
 QCoro::Task<int> inspectElectron(CliContext& context);
+QCoro::Task<int> inspectAppcast(CliContext& context);
+QCoro::Task<int> inspectCask(CliContext& context);
 QCoro::Task<int> inspectSignature(CliContext& context);
 
 } // namespace corvanta::commands

@@ -25,7 +25,7 @@ namespace corvanta {
 
 namespace {
 
-Q_LOGGING_CATEGORY(logBrew, "corvanta.sources.brew")
+Q_LOGGING_CATEGORY(logBrew, "corvanta.sources.brew", QtWarningMsg)
 
 const QString formatError = QStringLiteral("The cask index has an unexpected format");
 
@@ -228,7 +228,7 @@ void BrewIndex::install(std::shared_ptr<const CaskCatalog> catalog)
     // Replaced whole: lookups in flight keep the catalog they started with.
     m_catalog = std::move(catalog);
     m_loadedAt = m_clock();
-    qCInfo(logBrew) << "cask index ready:" << m_catalog->casks.size() << "casks";
+    qCDebug(logBrew) << "cask index ready:" << m_catalog->casks.size() << "casks";
 }
 
 } // namespace corvanta

@@ -2,10 +2,11 @@
 
 #include "sources/JsonReader.h"
 
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <string_view>
 
-#include <QSet>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -14,11 +15,31 @@ namespace corvanta {
 
 namespace {
 
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
 std::optional<QString> text(const JsonNode* node)
 {
     if (!node || !node->isString())
         return std::nullopt;
-    return QString::fromUtf8(node->text.data(), qsizetype(node->text.size()));
+    return fromUtf8(node->text);
+}
+
+// Lower case without the full Unicode tables when the text is ASCII, as
+// nearly everything in the index is; the general path is several times slower.
+QString lowered(QString text)
+{
+    for (QChar c : std::as_const(text)) {
+        if (c.unicode() >= 0x80)
+            return text.toLower();
+    }
+    for (QChar& c : text) {
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + 32);
+    }
+    return text;
 }
 
 // A stanza entry is a single string or a list of them.
@@ -27,76 +48,89 @@ template<typename Visit> void eachString(const JsonNode* node, Visit visit)
     if (!node)
         return;
     if (node->isString()) {
-        visit(QString::fromUtf8(node->text.data(), qsizetype(node->text.size())));
+        visit(std::string_view(node->text));
     } else if (node->isArray()) {
         for (const JsonNode& item : node->items) {
             if (item.isString())
-                visit(QString::fromUtf8(item.text.data(), qsizetype(item.text.size())));
+                visit(std::string_view(item.text));
         }
     }
 }
 
 // Every string in a value, through nested lists ("signal" holds pairs).
-void allStrings(const JsonNode& node, QStringList& into)
+void allStrings(const JsonNode& node, std::string& into)
 {
     if (node.isString()) {
-        into << QString::fromUtf8(node.text.data(), qsizetype(node.text.size()));
+        into += '\n';
+        into += node.text;
     } else if (node.isArray()) {
         for (const JsonNode& item : node.items)
             allStrings(item, into);
     }
 }
 
-QString lastComponent(const QString& path)
+std::string_view lastComponent(std::string_view path)
 {
-    const QStringList pieces = path.split(u'/', Qt::SkipEmptyParts);
-    return pieces.isEmpty() ? QString() : pieces.last();
+    while (!path.empty() && path.back() == '/')
+        path.remove_suffix(1);
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// What one cask's artifacts say, gathered in the order they say it.
+// What one cask's artifacts say, gathered in the order they say it. Kept
+// in UTF-8 until the end: most of what is looked at is not kept.
 struct Artifacts {
-    QStringList apps;
-    QStringList bundleIDs;
-    QStringList strings;
-    QStringList zap;
-    std::optional<QString> pkg;
+    std::vector<std::string_view> apps;
+    std::vector<std::string_view> bundleIDs;
+    std::string strings; // each preceded by a line feed
+    std::vector<std::string_view> zap;
+    std::optional<std::string_view> pkg;
 
-    void addApp(const QString& path)
+    void addApp(std::string_view path)
     {
-        const QString name = lastComponent(path);
-        if (!name.isEmpty())
-            apps << name;
+        const std::string_view name = lastComponent(path);
+        if (!name.empty())
+            apps.push_back(name);
     }
 
     void stanza(const JsonNode& stanza, bool isZap)
     {
         for (const JsonNode& entry : stanza.items)
             allStrings(entry, strings);
-        eachString(stanza.member("quit"), [this](const QString& id) { bundleIDs << id; });
+        eachString(stanza.member("quit"), [this](std::string_view id) { bundleIDs.emplace_back(id); });
         if (isZap) {
             for (std::string_view entry : { "trash", "delete" }) {
-                eachString(stanza.member(entry), [this](const QString& path) {
-                    if (path.startsWith(u"~/Library/") && !path.contains(u'*'))
-                        zap << path;
+                eachString(stanza.member(entry), [this](std::string_view path) {
+                    if (path.starts_with("~/Library/") && path.find('*') == std::string_view::npos)
+                        zap.push_back(path);
                 });
             }
         }
         // Sandboxed apps leave folders and preferences named after their identifier.
-        eachString(stanza.member("trash"), [this](const QString& path) {
-            for (QStringView marker : { u"/Containers/", u"/Application Scripts/", u"/Preferences/" }) {
-                const qsizetype at = path.indexOf(marker);
-                if (at < 0)
+        eachString(stanza.member("trash"), [this](std::string_view path) {
+            for (std::string_view marker : { "/Containers/", "/Application Scripts/", "/Preferences/" }) {
+                const std::size_t at = path.find(marker);
+                if (at == std::string_view::npos)
                     continue;
-                QString id = path.mid(at + marker.size()).section(u'/', 0, 0);
-                if (id.endsWith(u".plist"))
-                    id.chop(6);
-                if (id.split(u'.', Qt::SkipEmptyParts).size() > 2 && !id.contains(u'*'))
-                    bundleIDs << id;
+                std::string_view id = path.substr(at + marker.size());
+                id = id.substr(0, id.find('/'));
+                if (id.ends_with(".plist"))
+                    id.remove_suffix(6);
+                if (id.find('*') != std::string_view::npos)
+                    continue;
+                int parts = 0;
+                for (std::size_t start = 0; start <= id.size();) {
+                    const std::size_t dot = std::min(id.find('.', start), id.size());
+                    parts += dot > start ? 1 : 0;
+                    start = dot + 1;
+                }
+                if (parts > 2)
+                    bundleIDs.emplace_back(id);
             }
         });
         if (!isZap) {
-            eachString(stanza.member("delete"), [this](const QString& path) {
-                if (path.startsWith(u"/Applications/") && path.endsWith(u".app"))
+            eachString(stanza.member("delete"), [this](std::string_view path) {
+                if (path.starts_with("/Applications/") && path.ends_with(".app"))
                     addApp(path);
             });
         }
@@ -108,22 +142,23 @@ struct Artifacts {
             if (!artifact.isObject())
                 continue;
             for (std::size_t i = 0; i < artifact.keys.size(); ++i) {
-                const std::string& kind = artifact.keys[i];
+                const std::string_view kind = artifact.keys[i];
                 const JsonNode& value = artifact.items[i];
                 if (!value.isArray())
                     continue;
                 if (kind == "app") {
                     for (const JsonNode& entry : value.items) {
                         if (entry.isString())
-                            addApp(*text(&entry));
-                        else if (const std::optional<QString> target = text(entry.member("target")))
-                            addApp(*target);
+                            addApp(entry.text);
+                        else if (const JsonNode* target = entry.member("target");
+                                 target && target->isString())
+                            addApp(target->text);
                     }
                 } else if (kind == "pkg") {
                     for (const JsonNode& entry : value.items) {
                         if (entry.isString()) {
                             if (!pkg)
-                                pkg = text(&entry);
+                                pkg = entry.text;
                             break;
                         }
                     }
@@ -138,18 +173,14 @@ struct Artifacts {
     }
 };
 
-QStringList distinct(const QStringList& list, Qt::CaseSensitivity sensitivity)
+// The lists are a handful of entries long: a linear search beats hashing.
+template<typename Same> void appendDistinct(QStringList& list, QString item, Same same)
 {
-    QStringList result;
-    QSet<QString> seen;
-    for (const QString& item : list) {
-        const QString key = sensitivity == Qt::CaseInsensitive ? item.toLower() : item;
-        if (!seen.contains(key)) {
-            seen.insert(key);
-            result << item;
-        }
+    for (const QString& present : std::as_const(list)) {
+        if (same(present, item))
+            return;
     }
-    return result;
+    list.append(std::move(item));
 }
 
 } // namespace
@@ -176,6 +207,12 @@ std::optional<Cask> CaskFields::build(const std::optional<QString>& variationKey
         return top;
     };
 
+    Artifacts found;
+    if (artifacts && artifacts->isArray())
+        found.read(*artifacts);
+    if (found.apps.empty() && found.bundleIDs.empty())
+        return std::nullopt;
+
     Cask cask;
     cask.token = *tokenText;
     cask.version = text(pick(version, "version")).value_or(QString());
@@ -186,17 +223,25 @@ std::optional<Cask> CaskFields::build(const std::optional<QString>& variationKey
     }
     cask.sha256 = text(pick(sha256, "sha256"));
     cask.homepage = text(homepage);
-
-    Artifacts found;
-    if (artifacts && artifacts->isArray())
-        found.read(*artifacts);
-    cask.apps = distinct(found.apps, Qt::CaseInsensitive);
-    cask.bundleIDs = distinct(found.bundleIDs, Qt::CaseSensitive);
-    if (cask.apps.isEmpty() && cask.bundleIDs.isEmpty())
-        return std::nullopt;
-    cask.mentions = (found.bundleIDs + found.strings).join(u'\n').toLower();
-    cask.zap = found.zap;
-    cask.pkg = found.pkg;
+    for (std::string_view app : found.apps) {
+        appendDistinct(cask.apps, fromUtf8(app),
+            [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; });
+    }
+    std::string mentions;
+    for (std::size_t i = 0; i < found.bundleIDs.size(); ++i) {
+        appendDistinct(cask.bundleIDs, fromUtf8(found.bundleIDs[i]), std::equal_to<QString>());
+        if (i > 0)
+            mentions += '\n';
+        mentions += found.bundleIDs[i];
+    }
+    // The identifiers, then the stanza strings (each kept after a line feed).
+    const std::string_view strings(found.strings);
+    mentions += found.bundleIDs.empty() && !strings.empty() ? strings.substr(1) : strings;
+    cask.mentions = lowered(fromUtf8(mentions));
+    for (std::string_view path : found.zap)
+        cask.zap << fromUtf8(path);
+    if (found.pkg)
+        cask.pkg = fromUtf8(*found.pkg);
     return cask;
 }
 
@@ -209,7 +254,7 @@ std::optional<CaskCatalog> CaskCatalog::parse(
         return std::nullopt;
     if (!reader.consume(']')) {
         std::array<JsonNode, 7> nodes;
-        std::string key;
+        std::string_view key;
         do {
             if (!reader.consume('{'))
                 return std::nullopt;
@@ -260,12 +305,15 @@ std::optional<CaskCatalog> CaskCatalog::parse(
 void CaskCatalog::add(Cask cask)
 {
     const qsizetype index = qsizetype(casks.size());
-    QSet<QString> names;
+    QStringList names;
     for (const QString& app : cask.apps)
-        names.insert(app.toLower());
-    for (const QString& name : names)
+        appendDistinct(names, lowered(app), std::equal_to<QString>());
+    for (const QString& name : std::as_const(names))
         byApp[name].push_back(index);
+    QStringList ids;
     for (const QString& id : cask.bundleIDs)
+        appendDistinct(ids, id, std::equal_to<QString>());
+    for (const QString& id : std::as_const(ids))
         byBundle[id].push_back(index);
     byToken.insert(cask.token, index);
     casks.push_back(std::move(cask));
@@ -273,9 +321,9 @@ void CaskCatalog::add(Cask cask)
 
 const Cask* CaskCatalog::find(const QString& bundleID, const QString& fileName) const
 {
-    const QString lowerID = bundleID.toLower();
+    const QString lowerID = lowered(bundleID);
     std::vector<const Cask*> candidates;
-    for (qsizetype index : byApp.value(fileName.toLower())) {
+    for (qsizetype index : byApp.value(lowered(fileName))) {
         const Cask& cask = casks[std::size_t(index)];
         // A cask that names other identifiers and never this one installs a namesake.
         if (cask.bundleIDs.isEmpty() || cask.mentions.contains(lowerID))

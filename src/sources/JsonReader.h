@@ -1,19 +1,22 @@
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace corvanta {
 
-// A JSON value as read by JsonReader; strings are unescaped UTF-8.
+// A JSON value as read by JsonReader. Texts are views: into the document, or
+// into the reader for strings that had escapes to decode. A node is valid as
+// long as both the document and the reader that made it are.
 struct JsonNode {
     enum class Kind : unsigned char { null, boolean, number, string, array, object };
 
     Kind kind = Kind::null;
-    std::string text; // the string itself; the literal or number as written otherwise
+    std::string_view text; // a string unescaped (UTF-8); a number or literal as written
     std::vector<JsonNode> items; // elements of an array, values of an object
-    std::vector<std::string> keys; // keys of an object, parallel to `items`
+    std::vector<std::string_view> keys; // keys of an object, parallel to `items`
 
     bool isString() const { return kind == Kind::string; }
     bool isArray() const { return kind == Kind::array; }
@@ -30,6 +33,8 @@ struct JsonNode {
 class JsonReader {
 public:
     explicit JsonReader(std::string_view text);
+    JsonReader(const JsonReader&) = delete;
+    JsonReader& operator=(const JsonReader&) = delete;
 
     // Skips a byte-order mark and whitespace, then expects `c`.
     bool consume(char c);
@@ -38,7 +43,7 @@ public:
     // Whether only whitespace is left.
     bool atEnd();
 
-    bool readString(std::string& out);
+    bool readString(std::string_view& out);
     bool readValue(JsonNode& out);
     bool skipValue();
 
@@ -46,7 +51,7 @@ public:
     static constexpr int maxDepth = 512;
 
 private:
-    template<bool Store> bool string(std::string* out);
+    template<bool Store> bool string(std::string_view* out);
     bool value(JsonNode* out, int depth);
     bool number(JsonNode* out);
     bool literal(std::string_view word, JsonNode* out, JsonNode::Kind kind);
@@ -54,6 +59,8 @@ private:
 
     const char* m_at;
     const char* m_end;
+    // Strings that needed unescaping; a deque so earlier views stay valid.
+    std::deque<std::string> m_decoded;
 };
 
 } // namespace corvanta

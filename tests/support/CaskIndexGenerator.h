@@ -161,7 +161,7 @@ private:
             "~/." + vendor };
         std::vector<std::string> chosen;
         for (const std::string& path : all) {
-            if (chance(55))
+            if (chance(75))
                 chosen.push_back(path);
         }
         if (chosen.empty())
@@ -208,8 +208,8 @@ private:
         m_out += ',';
         key("desc");
         string(chance(10) ? "Lightweight tool for the caf\xc3\xa9 \xe2\x80\x94 notes, tasks & more"
-                          : "Utility to organise " + words()[std::size_t(roll(50))] + " and "
-                    + words()[std::size_t(roll(50))] + " files");
+                          : "Utility to organise, search and share " + words()[std::size_t(roll(50))]
+                    + " and " + words()[std::size_t(roll(50))] + " files across devices");
         m_out += ',';
         key("homepage");
         string(homepage);
@@ -384,12 +384,12 @@ private:
 
     void variations(const std::string& url, const std::string& ver)
     {
-        static const std::vector<std::string> systems { "sequoia", "sonoma", "ventura", "monterey",
+        static const std::vector<std::string> systems { "tahoe", "sequoia", "sonoma", "ventura", "monterey",
             "big_sur" };
         m_out += '{';
-        if (chance(60)) {
+        if (chance(65)) {
             // Separate Intel builds for each system, as casks with two downloads have.
-            const int count = 2 + roll(4);
+            const int count = 4 + roll(3);
             for (int i = 0; i < count; ++i) {
                 if (i)
                     m_out += ',';

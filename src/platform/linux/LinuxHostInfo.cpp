@@ -7,7 +7,7 @@ namespace corvanta {
 
 namespace {
 
-Q_LOGGING_CATEGORY(logHost, "corvanta.platform.host")
+Q_LOGGING_CATEGORY(logHost, "corvanta.platform.host", QtWarningMsg)
 
 SystemVersion configuredVersion()
 {

@@ -93,7 +93,7 @@ TEST(CaskIndexReader, StringsMatchQtsDecoding)
     ASSERT_TRUE(reader.readValue(node));
     ASSERT_EQ(node.items.size(), 6u);
     for (qsizetype i = 0; i < expected.size(); ++i) {
-        const std::string& text = node.items[std::size_t(i)].text;
+        const std::string_view text = node.items[std::size_t(i)].text;
         EXPECT_EQ(QString::fromUtf8(text.data(), qsizetype(text.size())), expected[i].toString()) << i;
     }
 }
