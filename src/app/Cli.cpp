@@ -38,6 +38,8 @@ const std::vector<CommandEntry>& table()
             u"The items of a Sparkle appcast and the release offered here"_s, commands::inspectAppcast },
         { { u"inspect"_s, u"cask"_s }, u"INDEX-URL-OR-FILE --bundle-id ID --file-name NAME.app [--json]"_s,
             u"The cask the index finds for an app, and its release"_s, commands::inspectCask },
+        { { u"demo"_s }, u"--make DIR [--port N] | --serve DIR [--port N] [--latency MS]"_s,
+            u"Makes a demo world of sample apps, or serves one as every update source"_s, commands::demo },
     };
     return entries;
 }

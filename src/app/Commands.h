@@ -13,5 +13,6 @@ QCoro::Task<int> inspectElectron(CliContext& context);
 QCoro::Task<int> inspectAppcast(CliContext& context);
 QCoro::Task<int> inspectCask(CliContext& context);
 QCoro::Task<int> inspectSignature(CliContext& context);
+QCoro::Task<int> demo(CliContext& context);
 
 } // namespace corvanta::commands

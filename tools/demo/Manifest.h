@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/HostInfo.h"
+
+#include <optional>
+#include <vector>
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+namespace corvanta::demo {
+
+// Where a demo world keeps its parts, under one root folder.
+struct WorldLayout {
+    QString root;
+
+    QString applications() const { return root + QStringLiteral("/Applications"); }
+    // What the server serves: every path of a URL below the server's base.
+    QString documents() const { return root + QStringLiteral("/Server"); }
+    // The demo certificate authority's root, the trust anchor of a demo run.
+    QString anchors() const { return root + QStringLiteral("/Anchors"); }
+    QString manifest() const { return root + QStringLiteral("/manifest.json"); }
+};
+
+// What a check must say about one sample app.
+struct ExpectedCheck {
+    QString status; // "update", "upToDate" or "cantVerify", as `corvanta check --json` names them
+    std::optional<QString> source; // the label of the source whose release counts
+    std::optional<QString> release; // that release's label
+    std::optional<QString> text; // the exact reason of "can't verify"
+};
+
+// What "Update All" must do with a sample app that has an update.
+struct ExpectedUpdate {
+    enum class Outcome { installed, refused, notOffered };
+    Outcome outcome = Outcome::installed;
+    std::optional<QString> version; // installed: the version the new bundle holds
+    std::optional<QString> text; // refused or not offered: the exact sentence
+    QStringList log; // installed: lines the install log holds, in order
+
+    static QString name(Outcome outcome);
+};
+
+struct SampleApp {
+    QString name;
+    QString path; // relative to the Applications folder: "Gauge.app", "Utilities/Gauge.app"
+    QString bundleID;
+    std::optional<QString> version;
+    std::optional<QString> build;
+    QString signing; // "developerID", "adHoc" or "unsigned"
+    std::optional<QString> team;
+    bool edKey = false;
+    QString about; // what the sample shows, in one line
+    ExpectedCheck check;
+    std::optional<ExpectedUpdate> update; // for an expected update only
+};
+
+// The world's own description: its address, the Mac its expectations hold
+// for, and every sample app with what checking and updating it must give.
+struct Manifest {
+    QUrl base; // every URL of the world starts with it
+    bool signedCode = false; // the bundles carry code signatures
+    SystemVersion macOS { 15, 0, 0 };
+    bool appleSilicon = true;
+    std::vector<SampleApp> apps;
+
+    const SampleApp* app(const QString& bundleID) const;
+
+    QJsonObject toJson() const;
+    // Throws Error when the document isn't a manifest.
+    static Manifest fromJson(const QJsonObject& json);
+
+    void save(const QString& path) const; // throws Error
+    static Manifest load(const QString& path); // throws Error
+};
+
+} // namespace corvanta::demo
