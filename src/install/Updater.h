@@ -154,6 +154,20 @@ public:
     // The processes running code from the app's bundle.
     QList<RunningProcess> running(const InstalledApp& app) const;
 
+    // ---- removing -----------------------------------------------------------
+
+    // Why the app must never be removed (an Apple app, or this program); none otherwise.
+    static std::optional<QString> protectedReason(const InstalledApp& app);
+
+    // Removes the app and then each data item, to the Trash or for good.
+    // Every check runs before anything moves: the app is removable, inside
+    // the applications folder and not running, and each data item is an
+    // app's own file or folder inside `library`. A launch agent is booted out
+    // before it goes, unless `sandboxed`. Returns the removed paths, the app's
+    // first. Throws UpdateError, or the file system's error for a data item.
+    QStringList uninstall(const InstalledApp& app, const QList<QUrl>& data, const QString& library,
+        bool permanently, bool sandboxed = false) const;
+
     // ---- tools --------------------------------------------------------------
 
     // Runs `tool` and returns its standard output and error together; a

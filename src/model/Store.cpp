@@ -54,6 +54,7 @@ Store::Store(StoreServices services, const Launch& launch, QObject* parent)
     m_brew = std::make_unique<BrewIndex>(
         m_services.net, BrewIndex::indexURL(m_endpoints), cacheFolder(launch), m_services.host);
     m_animation = Motion::spring(m_reduceMotion);
+    initActions(launch);
 }
 
 Store::~Store() = default;

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "install/Leftovers.h"
 #include "model/AppItem.h"
 #include "model/Filter.h"
 #include "model/Launch.h"
 #include "model/Motion.h"
+#include "model/Prompts.h"
+#include "platform/Permissions.h"
 #include "sources/Checker.h"
 #include "sources/Endpoints.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +19,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QUrl>
 
@@ -22,9 +27,14 @@ namespace corvanta {
 
 class BrewIndex;
 class CodeSigning;
+class DiskImages;
+class Ditto;
 class HostInfo;
 class Net;
 class Prefs;
+class Rename;
+class Trash;
+class Workspace;
 
 // The services the model works through, made once by the composition root.
 struct StoreServices {
@@ -33,6 +43,19 @@ struct StoreServices {
     const HostInfo& host;
     Prefs& prefs;
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;
+
+    // ---- Actions: what updating and removing apps use; null means the platform's own.
+    Ditto* ditto = nullptr;
+    Rename* rename = nullptr;
+    Trash* trash = nullptr;
+    Workspace* workspace = nullptr;
+    DiskImages* diskImages = nullptr;
+    Permissions* permissions = nullptr;
+    // The pauses of the wait for a quitting app and of the "Updated" moment;
+    // tests make them short. Default: a timer.
+    std::function<QCoro::Task<>(std::chrono::milliseconds)> sleep;
+    // Opens a web or store page in the browser. Default: the desktop's opener.
+    std::function<void(const QUrl&)> openURL;
 };
 
 // The one application model: the installed apps as the interface shows
@@ -89,6 +112,54 @@ public:
     static inline const QString ignoredAtRefresh
         = QStringLiteral("You're ignoring this app, so it isn't checked");
 
+    // ---- Actions: the update queue and what a user does to an app ----------
+
+    // An installer package question waiting for its one answer.
+    struct PackageQuestion {
+        PackageConsent request;
+        std::function<void(bool)> answer;
+    };
+
+    bool updatingAll() const { return m_updatingAll; }
+    const std::optional<QString>& notice() const { return m_notice; }
+    AppItem* removing() const { return m_removing; }
+    Permissions::State appManagement() const { return m_appManagement; }
+    Permissions::Notifications notifications() const { return m_notifications; }
+    const std::optional<PackageQuestion>& packageConsent() const { return m_packageConsent; }
+    // "Library" in the home folder, or beside the sandbox folder.
+    const QString& userLibrary() const { return m_userLibrary; }
+    // None (the user's Trash), or "Trash" beside the sandbox folder.
+    const std::optional<QString>& trashFolder() const { return m_trashFolder; }
+    // Visible updates the installer can install, in list order.
+    QList<AppItem*> installable() const;
+
+    // Where questions and alerts go; without prompts every question is cancelled.
+    void setPrompts(Prompts* prompts) { m_prompts = prompts; }
+    void setNotice(const std::optional<QString>& notice);
+    void setRemoving(AppItem* item);
+
+    // Updates one app: its store page for App Store releases, otherwise quits
+    // it when it runs (after asking), installs and re-reads it. Never throws;
+    // failures end in the phases `failed` or `blocked`.
+    QCoro::Task<> update(AppItem* item);
+    // Queues `only` (default: every installable app) and updates them one at
+    // a time in list order. A run asked for while one runs does nothing.
+    QCoro::Task<> updateAll(std::optional<QList<AppItem*>> only = std::nullopt);
+    // Updates again the apps macOS blocked for lack of permission.
+    QCoro::Task<> retryBlocked();
+    // Probes the permissions again; retries blocked updates once App Management is granted.
+    QCoro::Task<> refreshPermissions();
+    void ignore(AppItem* item);
+    void ignoreVersion(AppItem* item);
+    void unignore(const QString& bundleID);
+    void openStore(AppItem* item);
+    // Opens `packageConsent` until a front end answers it; the answer.
+    QCoro::Task<bool> askPackageConsent(PackageConsent consent);
+    // What the app left in the user's Library, for the removal prompt.
+    QCoro::Task<std::vector<Leftover>> leftovers(InstalledApp app);
+    // Removes the app and the chosen data; reports through `notice`, or an alert.
+    QCoro::Task<> uninstall(AppItem* item, std::vector<Leftover> data, bool permanently);
+
 Q_SIGNALS:
     void itemsChanged();
     void filterChanged();
@@ -98,6 +169,12 @@ Q_SIGNALS:
     void scanningChanged();
     void progressChanged(); // checked or toCheck
     void lastCheckedChanged();
+    void updatingAllChanged();
+    void noticeChanged();
+    void removingChanged();
+    void appManagementChanged();
+    void notificationsChanged();
+    void packageConsentChanged();
 
 private:
     void apply(const QString& path, std::vector<Attempt> attempts, std::optional<Release> release);
@@ -128,6 +205,32 @@ private:
     QSet<QString> m_counting;
     bool m_reduceMotion = false;
     Animation m_animation;
+
+    // ---- Actions ------------------------------------------------------------
+    struct Platform;
+
+    void initActions(const Launch& launch);
+    void setUpdatingAll(bool updatingAll);
+    void setAppManagement(Permissions::State state);
+    void setPhase(AppItem* item, InstallPhase phase, Animation animation);
+    void probeAppManagement();
+    void removeItem(AppItem* item);
+    QCoro::Task<bool> ask(Question question);
+    QCoro::Task<> pause(std::chrono::milliseconds duration);
+
+    std::shared_ptr<Platform> m_platform;
+    Prompts* m_prompts = nullptr;
+    bool m_sandboxed = false;
+    QString m_userLibrary;
+    std::optional<QString> m_trashFolder;
+    bool m_updatingAll = false;
+    bool m_retryAfterRun = false;
+    QSet<QString> m_updating; // items inside update(), by id
+    std::optional<QString> m_notice;
+    QPointer<AppItem> m_removing;
+    Permissions::State m_appManagement = Permissions::State::unknown;
+    Permissions::Notifications m_notifications = Permissions::Notifications::notDetermined;
+    std::optional<PackageQuestion> m_packageConsent;
 };
 
 } // namespace corvanta
