@@ -67,8 +67,14 @@ private:
                     lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
         }
         // Requests here carry no body; one that does is read past and ignored.
-        const qint64 bodySize = request.header("Content-Length").toLongLong();
-        if (bodySize < 0 || m_buffer.size() < end + 4 + bodySize)
+        bool sized = true;
+        const QByteArray length = request.header("Content-Length");
+        const qint64 bodySize = length.isEmpty() ? 0 : length.toLongLong(&sized);
+        if (!sized || bodySize < 0 || bodySize > maxHeadSize) {
+            refuse(400);
+            return;
+        }
+        if (m_buffer.size() < end + 4 + bodySize)
             return;
         m_buffer.remove(0, end + 4 + bodySize);
 

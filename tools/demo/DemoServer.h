@@ -41,7 +41,7 @@ public:
     const QString& documents() const { return m_documents; }
 
 Q_SIGNALS:
-    // An answer was sent completely (body included, unless the client left).
+    // An answer was handed to the connection in full, body included.
     void served(const QString& method, const QString& target, int status);
 
 private:

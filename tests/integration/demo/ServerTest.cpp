@@ -234,6 +234,12 @@ TEST_F(DemoServerTest, RefusesWhatIsNotAnHttpRequest)
     EXPECT_TRUE(raw("GET /feeds/app/%2E%2E/%2E%2E/api/cask.json HTTP/1.1\r\nConnection: close\r\n\r\n")
                     .startsWith("HTTP/1.1 404 Not Found"));
     EXPECT_TRUE(raw("GET / HTTP/1.1\r\nX: " + QByteArray(70 * 1024, 'a')).startsWith("HTTP/1.1 431"));
+    EXPECT_TRUE(raw("GET / HTTP/1.1\r\nContent-Length: -5\r\n\r\n").startsWith("HTTP/1.1 400 Bad Request"));
+    // A body is read past: the next request on the connection is answered.
+    const QByteArray withBody = raw("GET /cask/tally HTTP/1.1\r\nContent-Length: 4\r\n\r\nabcd"
+                                    "GET /cask/missing HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(withBody.startsWith("HTTP/1.1 200 OK"));
+    EXPECT_TRUE(withBody.contains("HTTP/1.1 404 Not Found"));
     // HTTP/1.0 closes after one answer unless asked to keep the connection.
     const QByteArray old = raw("GET /cask/tally HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(old.startsWith("HTTP/1.1 200 OK"));
