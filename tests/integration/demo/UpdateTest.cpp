@@ -1,0 +1,137 @@
+#include "ServedWorld.h"
+#include "codesign/MachO.h"
+#include "codesign/PortableCodeSigning.h"
+#include "discovery/Scanner.h"
+#include "install/UpdateError.h"
+#include "install/Updater.h"
+#include "platform/DiskImages.h"
+#include "platform/Ditto.h"
+#include "platform/Rename.h"
+#include "platform/Trash.h"
+#include "platform/Workspace.h"
+#include "sources/BrewIndex.h"
+#include "sources/Checker.h"
+#include "sources/Net.h"
+#include "support/Await.h"
+#include "support/QtPrinters.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace corvanta;
+using namespace corvanta::demo;
+using namespace corvanta::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Every file of a bundle with its bytes' digest, links with their targets.
+QMap<QString, QByteArray> contents(const QString& bundle)
+{
+    QMap<QString, QByteArray> result;
+    QDirIterator walk(bundle, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        const QFileInfo item(walk.next());
+        QByteArray value = item.isSymLink() ? item.symLinkTarget().toUtf8() : QByteArray("dir");
+        if (item.isFile() && !item.isSymLink()) {
+            QFile file(item.filePath());
+            value = file.open(QIODevice::ReadOnly)
+                ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()
+                : QByteArray("unreadable");
+        }
+        result.insert(item.filePath().mid(bundle.size()), value);
+    }
+    return result;
+}
+
+// The world's updates through the real installer, on the Mac the manifest is
+// written for: each good one installs with the log lines the manifest lists,
+// each bad one is refused with its exact text and leaves its app untouched.
+// What the end-to-end demo will show, checked here against the world alone.
+TEST(DemoUpdate, EveryUpdateEndsAsTheManifestSays)
+{
+    ServedWorld world;
+    const Manifest& manifest = world.manifest;
+    const std::uint32_t cpu = manifest.appleSilicon ? codesign::cpu::arm64 : codesign::cpu::x86_64;
+    const codesign::PortableCodeSigning codeSigning(
+        codesign::TrustAnchors::fromFolder(world.layout.anchors()), cpu);
+
+    Net net;
+    const FixedHostInfo host(manifest.macOS, manifest.appleSilicon);
+    BrewIndex brew(net, BrewIndex::indexURL(Endpoints::mock(manifest.base)), std::nullopt, host);
+    MacFacts facts;
+    facts.appleSilicon = manifest.appleSilicon;
+    facts.system = manifest.macOS;
+    const Checker checker(net, Endpoints::mock(manifest.base), brew, facts);
+    const std::vector<InstalledApp> apps
+        = Scanner::scan({ QUrl::fromLocalFile(world.layout.applications()) }, codeSigning, manifest.base);
+    const std::vector<CheckedApp> results = await(checker.checkAll(apps, 8), std::chrono::seconds(120));
+    ASSERT_EQ(results.size(), manifest.apps.size());
+
+    const std::unique_ptr<Ditto> ditto = Ditto::create();
+    const std::unique_ptr<Rename> rename = Rename::create();
+    const std::unique_ptr<Trash> trash = Trash::create();
+    const std::unique_ptr<Workspace> workspace = Workspace::create();
+    const std::unique_ptr<DiskImages> diskImages = DiskImages::create();
+    const QString trashFolder = world.layout.root + u"/Trash"_s;
+    const Updater updater({ net, *ditto, *rename, *trash, *workspace, *diskImages, codeSigning },
+        world.layout.applications(), trashFolder);
+
+    int installs = 0;
+    int refusals = 0;
+    for (const CheckedApp& checked : results) {
+        const SampleApp* sample = manifest.app(checked.app.bundleID);
+        ASSERT_NE(sample, nullptr);
+        if (!sample->update)
+            continue;
+        SCOPED_TRACE(sample->name.toStdString());
+        const ExpectedUpdate& expected = *sample->update;
+        ASSERT_TRUE(checked.release.has_value());
+        EXPECT_EQ(
+            checked.app.canInstall(checked.release), expected.outcome != ExpectedUpdate::Outcome::notOffered);
+        if (expected.outcome == ExpectedUpdate::Outcome::notOffered)
+            continue;
+
+        const QString bundle = checked.app.url.toLocalFile();
+        const QMap<QString, QByteArray> before = contents(bundle);
+        QStringList log;
+        std::optional<QString> refusal;
+        try {
+            log = await(updater.install(checked.app, *checked.release, [](const InstallPhase&) {}),
+                std::chrono::seconds(120));
+        } catch (const UpdateError& error) {
+            refusal = error.description();
+        }
+
+        if (expected.outcome == ExpectedUpdate::Outcome::refused) {
+            ++refusals;
+            EXPECT_EQ(refusal, expected.text);
+            EXPECT_EQ(contents(bundle), before) << "the app was left untouched";
+            continue;
+        }
+        ++installs;
+        ASSERT_FALSE(refusal.has_value()) << refusal->toStdString();
+        // The manifest's lines, in order, among the log's.
+        qsizetype at = 0;
+        for (const QString& line : expected.log) {
+            const qsizetype found = log.indexOf(line, at);
+            EXPECT_GE(found, 0) << line.toStdString() << "\nin\n" << log.join(u'\n').toStdString();
+            at = found < 0 ? at : found + 1;
+        }
+        const std::optional<InstalledApp> now
+            = Scanner::read(checked.app.url, checked.app.folder, codeSigning);
+        ASSERT_TRUE(now.has_value());
+        EXPECT_EQ(now->version, expected.version);
+        EXPECT_EQ(now->team, sample->team);
+        EXPECT_TRUE(QFileInfo(trashFolder + u'/' + QFileInfo(bundle).fileName()).isDir())
+            << "the old version went to the Trash folder";
+    }
+    EXPECT_GE(installs, 6);
+    EXPECT_GE(refusals, 5);
+}
+
+} // namespace
