@@ -185,96 +185,70 @@ void Prefs::load()
 
 void Prefs::setHideAppStore(bool value)
 {
-    m_hideAppStore = value;
-    write(u"hideAppStore"_s, value);
-    Q_EMIT hideAppStoreChanged();
+    assign(m_hideAppStore, value, u"hideAppStore"_s, value, &Prefs::hideAppStoreChanged);
 }
 
 void Prefs::setShowMenuBar(bool value)
 {
-    m_showMenuBar = value;
-    write(u"showMenuBar"_s, value);
-    Q_EMIT showMenuBarChanged();
+    assign(m_showMenuBar, value, u"showMenuBar"_s, value, &Prefs::showMenuBarChanged);
 }
 
 void Prefs::setIntervalHours(int value)
 {
-    m_intervalHours = value;
-    write(u"intervalHours"_s, value);
-    Q_EMIT intervalHoursChanged();
+    assign(m_intervalHours, value, u"intervalHours"_s, value, &Prefs::intervalHoursChanged);
 }
 
 void Prefs::setIgnoredApps(const QStringList& value)
 {
-    m_ignoredApps = value;
-    write(u"ignoredApps"_s, value);
-    Q_EMIT ignoredAppsChanged();
+    assign(m_ignoredApps, value, u"ignoredApps"_s, value, &Prefs::ignoredAppsChanged);
 }
 
 void Prefs::setIgnoredVersions(const QMap<QString, QString>& value)
 {
-    m_ignoredVersions = value;
     QVariantMap stored;
     for (auto it = value.begin(); it != value.end(); ++it)
         stored.insert(it.key(), it.value());
-    write(u"ignoredVersions"_s, stored);
-    Q_EMIT ignoredVersionsChanged();
+    assign(m_ignoredVersions, value, u"ignoredVersions"_s, stored, &Prefs::ignoredVersionsChanged);
 }
 
 void Prefs::setNotified(const QStringList& value)
 {
-    m_notified = value;
-    write(u"notified"_s, value);
-    Q_EMIT notifiedChanged();
+    assign(m_notified, value, u"notified"_s, value, &Prefs::notifiedChanged);
 }
 
 void Prefs::setNotchMode(NotchMode value)
 {
-    m_notchMode = value;
-    write(u"notchMode"_s, rawValue(value));
-    Q_EMIT notchModeChanged();
+    assign(m_notchMode, value, u"notchMode"_s, rawValue(value), &Prefs::notchModeChanged);
 }
 
 void Prefs::setQuietHours(bool value)
 {
-    m_quietHours = value;
-    write(u"quietHours"_s, value);
-    Q_EMIT quietHoursChanged();
+    assign(m_quietHours, value, u"quietHours"_s, value, &Prefs::quietHoursChanged);
 }
 
 void Prefs::setQuietFrom(int value)
 {
-    m_quietFrom = value;
-    write(u"quietFrom"_s, value);
-    Q_EMIT quietFromChanged();
+    assign(m_quietFrom, value, u"quietFrom"_s, value, &Prefs::quietFromChanged);
 }
 
 void Prefs::setQuietTo(int value)
 {
-    m_quietTo = value;
-    write(u"quietTo"_s, value);
-    Q_EMIT quietToChanged();
+    assign(m_quietTo, value, u"quietTo"_s, value, &Prefs::quietToChanged);
 }
 
 void Prefs::setOnboarded(bool value)
 {
-    m_onboarded = value;
-    write(u"onboarded"_s, value);
-    Q_EMIT onboardedChanged();
+    assign(m_onboarded, value, u"onboarded"_s, value, &Prefs::onboardedChanged);
 }
 
 void Prefs::setTheme(Theme value)
 {
-    m_theme = value;
-    write(u"theme"_s, rawValue(value));
-    Q_EMIT themeChanged();
+    assign(m_theme, value, u"theme"_s, rawValue(value), &Prefs::themeChanged);
 }
 
 void Prefs::setToured(bool value)
 {
-    m_toured = value;
-    write(u"toured"_s, value);
-    Q_EMIT touredChanged();
+    assign(m_toured, value, u"toured"_s, value, &Prefs::touredChanged);
 }
 
 void Prefs::setNudgeDismissed(const std::optional<QDateTime>& value)
@@ -291,23 +265,17 @@ void Prefs::setNudgeDismissed(const std::optional<QDateTime>& value)
 
 void Prefs::setNudgeDismissals(int value)
 {
-    m_nudgeDismissals = value;
-    write(u"nudgeDismissals"_s, value);
-    Q_EMIT nudgeDismissalsChanged();
+    assign(m_nudgeDismissals, value, u"nudgeDismissals"_s, value, &Prefs::nudgeDismissalsChanged);
 }
 
 void Prefs::setNotchMemory(const NotchMemory& value)
 {
-    m_notchMemory = value;
-    write(u"notchMemory"_s, value.encode());
-    Q_EMIT notchMemoryChanged();
+    assign(m_notchMemory, value, u"notchMemory"_s, value.encode(), &Prefs::notchMemoryChanged);
 }
 
 void Prefs::setDeviceName(const QString& value)
 {
-    m_deviceName = value;
-    write(u"deviceName"_s, value);
-    Q_EMIT deviceNameChanged();
+    assign(m_deviceName, value, u"deviceName"_s, value, &Prefs::deviceNameChanged);
 }
 
 Appearance Prefs::appearance() const

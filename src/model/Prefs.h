@@ -111,6 +111,15 @@ private:
     void load();
     QVariant stored(const QString& key) const;
     void write(const QString& key, const QVariant& value);
+    // Sets a property, writes its key at once and tells observers.
+    template<typename T>
+    void assign(
+        T& member, const T& value, const QString& key, const QVariant& stored, void (Prefs::*changed)())
+    {
+        member = value;
+        write(key, stored);
+        Q_EMIT(this->*changed)();
+    }
 
     std::unique_ptr<QSettings> m_settings;
     QMap<QString, QVariant> m_registered;
