@@ -1,0 +1,507 @@
+#include "codesign/CodeSigner.h"
+#include "codesign/PortableCodeSigning.h"
+#include "model/Prefs.h"
+#include "model/Store.h"
+#include "model/UpdateControl.h"
+#include "platform/Ditto.h"
+#include "platform/HostInfo.h"
+#include "platform/Rename.h"
+#include "platform/Workspace.h"
+#include "sources/Net.h"
+#include "support/Await.h"
+#include "support/BundleBuilder.h"
+#include "support/MachOWriter.h"
+#include "support/QtPrinters.h"
+#include "support/TestServer.h"
+#include "support/ZipWriter.h"
+
+#include <cerrno>
+#include <csignal>
+#include <memory>
+
+#include <QCoro/QCoroTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+using namespace corvanta;
+using namespace corvanta::test;
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+// An Ed25519 key pair as Sparkle uses them: the public key and signatures in Base64.
+class EdKey {
+public:
+    EdKey()
+    {
+        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
+        EVP_PKEY_keygen_init(context);
+        EVP_PKEY_keygen(context, &m_key);
+        EVP_PKEY_CTX_free(context);
+    }
+    ~EdKey() { EVP_PKEY_free(m_key); }
+    EdKey(const EdKey&) = delete;
+    EdKey& operator=(const EdKey&) = delete;
+
+    QString publicKey() const
+    {
+        unsigned char raw[32];
+        std::size_t length = sizeof raw;
+        EVP_PKEY_get_raw_public_key(m_key, raw, &length);
+        return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), qsizetype(length)).toBase64());
+    }
+    QString sign(const QByteArray& message) const
+    {
+        unsigned char signature[64];
+        std::size_t length = sizeof signature;
+        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        EVP_DigestSignInit(context, nullptr, nullptr, nullptr, m_key);
+        EVP_DigestSign(context, signature, &length,
+            reinterpret_cast<const unsigned char*>(message.constData()), std::size_t(message.size()));
+        EVP_MD_CTX_free(context);
+        return QString::fromLatin1(
+            QByteArray(reinterpret_cast<char*>(signature), qsizetype(length)).toBase64());
+    }
+
+private:
+    EVP_PKEY* m_key = nullptr;
+};
+
+// A Rename that refuses the swap with an errno until told otherwise.
+class RefusingRename : public Rename {
+public:
+    void exchange(const QString& a, const QString& b) override
+    {
+        if (refuse)
+            throw SystemError(u"Can't exchange %1 and %2 (injected)"_s.arg(a, b), *refuse);
+        m_real->exchange(a, b);
+    }
+    void noReplace(const QString& from, const QString& to) override { m_real->noReplace(from, to); }
+
+    std::optional<int> refuse;
+
+private:
+    std::unique_ptr<Rename> m_real = Rename::create();
+};
+
+// The App Management permission as a test says it is (Linux has none to ask).
+class ScriptedPermissions : public Permissions {
+public:
+    State appManagement() const override
+    {
+        ++probes;
+        return state;
+    }
+    QCoro::Task<Notifications> notifications() const override { co_return Notifications::authorized; }
+
+    State state = State::denied;
+    mutable int probes = 0;
+};
+
+class ScriptedPrompts : public Prompts {
+public:
+    QCoro::Task<bool> ask(Question question) override
+    {
+        asked << question;
+        co_return answer;
+    }
+    void tell(Alert alert) override { told << alert; }
+
+    bool answer = false;
+    QList<Question> asked;
+    QList<Alert> told;
+};
+
+QCoro::Task<> briefly()
+{
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(1);
+    co_await timer;
+}
+
+// Points HOME somewhere else while it lives.
+class HomeFolder {
+public:
+    explicit HomeFolder(const QString& path)
+        : m_saved(qgetenv("HOME"))
+    {
+        qputenv("HOME", QFile::encodeName(path));
+    }
+    ~HomeFolder() { qputenv("HOME", m_saved); }
+
+private:
+    QByteArray m_saved;
+};
+
+// Apps whose Sparkle feeds on the loopback server offer version 2.0, signed
+// with each app's EdDSA key and ad-hoc code-signed, as zip archives; the
+// real installer swaps them in.
+class QueueTest : public testing::Test {
+protected:
+    QTemporaryDir root;
+    TestServer server;
+    Net net;
+    codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors() };
+    FixedHostInfo host { { 15, 0, 0 }, true };
+    std::unique_ptr<Prefs> prefs;
+    EdKey key;
+    RefusingRename rename;
+    ScriptedPermissions permissions;
+    ScriptedPrompts prompts;
+    std::vector<std::chrono::milliseconds> pauses;
+    std::function<void()> onPause;
+
+    QString apps() const { return root.filePath(u"Applications"_s); }
+    QString trash() const { return root.filePath(u"Trash"_s); }
+
+    void SetUp() override
+    {
+        QDir().mkpath(apps());
+        prefs = std::make_unique<Prefs>(
+            std::make_unique<QSettings>(root.filePath(u"prefs.ini"_s), QSettings::IniFormat), Launch());
+        server.on(u"/api/cask.json"_s, Response::json("[]"));
+        server.onPrefix(
+            u"/lookup"_s, [](const RecordedRequest&) { return Response::json(R"({"results":[]})"); });
+    }
+
+    static QString bundle(const QString& folder, const QString& name, const QString& version,
+        const QString& build, const QString& edKey, const QUrl& feed)
+    {
+        const QString path
+            = BundleBuilder(folder, name)
+                  .bundleID(u"com.example."_s + name.toLower())
+                  .version(version)
+                  .build(build)
+                  .edKey(edKey)
+                  .feedURL(feed.toString())
+                  .executable(name, MachOWriter::executable(CpuType::ofThisBuild(), 20000, build.toUInt()))
+                  .create();
+        codesign::CodeSigner(codesign::SigningOptions {}).sign(path);
+        return path;
+    }
+
+    // Installs `name` 1.0 into `folder` and serves 2.0 for it.
+    QString offer(const QString& name, const QString& folder = {})
+    {
+        const QUrl feed = server.url(u"/"_s + name + u"/appcast.xml"_s);
+        const QString installed
+            = bundle(folder.isEmpty() ? apps() : folder, name, u"1.0"_s, u"1"_s, key.publicKey(), feed);
+        const QString newer = bundle(root.filePath(u"new"_s), name, u"2.0"_s, u"2"_s, key.publicKey(), feed);
+        const QString zip = root.filePath(name + u".zip"_s);
+        {
+            ZipWriter writer(zip);
+            writer.tree(newer, name + u".app"_s);
+        }
+        QFile file(zip);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QString download = u"/"_s + name + u"/"_s + name + u"-2.0.zip"_s;
+        Response body { .body = bytes };
+        // Dripped, so that two downloads at once would overlap at the server.
+        body.chunkSize = 8192;
+        body.chunkInterval = 2ms;
+        server.on(download, body);
+        const QString appcast = uR"(<?xml version="1.0"?>
+<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><item>
+<sparkle:version>2</sparkle:version><sparkle:shortVersionString>2.0</sparkle:shortVersionString>
+<enclosure url="%1" length="%2" sparkle:edSignature="%3"/>
+</item></channel></rss>)"_s.arg(download, QString::number(bytes.size()), key.sign(bytes));
+        server.on(
+            u"/"_s + name + u"/appcast.xml"_s, Response::text(appcast.toUtf8(), 200, "application/xml"));
+        return installed;
+    }
+
+    std::unique_ptr<Store> makeStore(bool sandboxed = true)
+    {
+        StoreServices services { net, codeSigning, host, *prefs };
+        services.rename = &rename;
+        services.permissions = &permissions;
+        services.sleep = [this](std::chrono::milliseconds duration) {
+            pauses.push_back(duration);
+            if (onPause)
+                onPause();
+            return briefly();
+        };
+        QStringList arguments { u"--mock"_s, server.url().toString() };
+        if (sandboxed)
+            arguments << u"--sandbox"_s << apps();
+        auto store = std::make_unique<Store>(services, Launch(arguments));
+        store->setPrompts(&prompts);
+        return store;
+    }
+
+    static QString version(const AppItem* item) { return item->app().version.value_or(QString()); }
+
+    int downloads() const
+    {
+        int count = 0;
+        for (const RecordedRequest& request : server.requests())
+            count += request.path.endsWith(u".zip"_s) ? 1 : 0;
+        return count;
+    }
+
+    // A process running from inside the bundle: a copy of the shell, which
+    // ignores the terminate request when `ignoreTerm`.
+    static void startInside(QProcess& process, const QString& bundle, bool ignoreTerm)
+    {
+        const QString helper = bundle + u"/Contents/MacOS/helper"_s;
+        ASSERT_TRUE(QFile::copy(u"/bin/bash"_s, helper));
+        const QString script
+            = (ignoreTerm ? u"trap '' TERM; "_s : QString()) + u"while :; do sleep 0.05; done"_s;
+        process.start(helper, { u"-c"_s, script });
+        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(waitUntil([&] { return !Workspace::create()->running(bundle).isEmpty(); }));
+    }
+};
+
+TEST_F(QueueTest, UpdateAllInstallsEveryUpdateOneAtATimeInListOrder)
+{
+    offer(u"Alpha"_s);
+    offer(u"Beta"_s);
+    offer(u"Gamma"_s);
+    const auto store = makeStore();
+    await(store->refresh(false, false));
+    ASSERT_EQ(store->installable().size(), 3);
+
+    QStringList events;
+    for (AppItem* item : store->items()) {
+        QObject::connect(item, &AppItem::changed, item, [&events, item] {
+            const QString name = item->app().name;
+            const QString kind = RowState::of(*item).words;
+            if (events.isEmpty() || events.last() != name + u' ' + kind)
+                events << name + u' ' + kind;
+        });
+    }
+    server.clearRequests();
+    await(store->updateAll(), 60s);
+
+    EXPECT_EQ(server.maxConcurrent(), 1);
+    QStringList order;
+    for (const RecordedRequest& request : server.requests())
+        order << request.path;
+    EXPECT_EQ(order,
+        (QStringList { u"/Alpha/Alpha-2.0.zip"_s, u"/Beta/Beta-2.0.zip"_s, u"/Gamma/Gamma-2.0.zip"_s }));
+    // All three queued at once, then each one's whole install before the next begins.
+    ASSERT_GE(events.size(), 6);
+    EXPECT_EQ(events.mid(0, 3), (QStringList { u"Alpha Queued"_s, u"Beta Queued"_s, u"Gamma Queued"_s }));
+    QStringList milestones;
+    for (const QString& event : std::as_const(events)) {
+        if (event.endsWith(u" Downloading"_s) || event.endsWith(u" Updated"_s))
+            milestones << event;
+    }
+    EXPECT_EQ(milestones,
+        (QStringList { u"Alpha Downloading"_s, u"Alpha Updated"_s, u"Beta Downloading"_s, u"Beta Updated"_s,
+            u"Gamma Downloading"_s, u"Gamma Updated"_s }));
+
+    EXPECT_FALSE(store->updatingAll());
+    for (const AppItem* item : store->items()) {
+        SCOPED_TRACE(item->app().name.toStdString());
+        EXPECT_EQ(version(item), u"2.0"_s);
+        EXPECT_EQ(item->phase(), InstallPhase::done());
+        EXPECT_EQ(item->status(), Status::upToDate());
+        EXPECT_TRUE(item->installLog().contains(
+            u"EdDSA signature valid for "_s + item->app().name + u"'s public key"_s))
+            << item->installLog().join(u'\n').toStdString();
+        EXPECT_EQ(item->installLog().last(), u"Swapped in; the old copy moved to "_s + trash());
+    }
+    EXPECT_EQ(QDir(trash()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name),
+        (QStringList { u"Alpha.app"_s, u"Beta.app"_s, u"Gamma.app"_s }));
+    // The "Updated" moment lasts 1.4 seconds.
+    EXPECT_EQ(std::count(pauses.begin(), pauses.end(), 1400ms), 3);
+    EXPECT_TRUE(store->installable().isEmpty());
+
+    // Nothing is left to do.
+    server.clearRequests();
+    await(store->updateAll());
+    EXPECT_EQ(downloads(), 0);
+}
+
+TEST_F(QueueTest, AnItemTakenOutOfTheQueueIsSkippedAndASecondRunDoesNothing)
+{
+    offer(u"Alpha"_s);
+    offer(u"Beta"_s);
+    offer(u"Gamma"_s);
+    const auto store = makeStore();
+    await(store->refresh(false, false));
+    AppItem* alpha = store->items().at(0);
+    AppItem* beta = store->items().at(1);
+    server.clearRequests();
+
+    auto run = store->updateAll();
+    EXPECT_TRUE(store->updatingAll());
+    EXPECT_EQ(beta->phase(), InstallPhase::queued());
+    // The user takes Beta out of the queue while Alpha downloads.
+    ASSERT_TRUE(waitUntil([&] { return alpha->phase().kind == InstallPhase::Kind::downloading; }));
+    beta->setPhase(InstallPhase::idle());
+    await(store->updateAll(), 100ms); // refused at once while the run goes on
+    await(std::move(run), 60s);
+
+    EXPECT_EQ(downloads(), 2);
+    EXPECT_EQ(server.count(u"/Beta/Beta-2.0.zip"_s), 0);
+    EXPECT_EQ(version(alpha), u"2.0"_s);
+    EXPECT_EQ(version(beta), u"1.0"_s);
+    EXPECT_EQ(beta->phase(), InstallPhase::idle());
+    EXPECT_EQ(beta->status(), Status::update());
+    EXPECT_EQ(version(store->items().at(2)), u"2.0"_s);
+}
+
+TEST_F(QueueTest, APermissionFailureBlocksAndIsRetriedOnceAppManagementIsGranted)
+{
+    // Not a sandbox: only then is the permission probed.
+    const HomeFolder home(root.path());
+    QDir().mkpath(root.filePath(u".local/share"_s));
+    offer(u"Alpha"_s);
+    rename.refuse = EPERM;
+    const auto store = makeStore(false);
+    EXPECT_EQ(store->appManagement(), Permissions::State::denied);
+    EXPECT_EQ(store->userLibrary(), root.filePath(u"Library"_s));
+    EXPECT_EQ(store->trashFolder(), std::nullopt);
+    await(store->refresh(false, false));
+    ASSERT_EQ(store->items().size(), 1);
+    AppItem* alpha = store->items().at(0);
+    const int probesBefore = permissions.probes;
+
+    await(store->update(alpha), 60s);
+    EXPECT_EQ(alpha->phase(), InstallPhase::blocked());
+    EXPECT_EQ(alpha->installLog(),
+        (QStringList {
+            u"Update failed: macOS blocked Corvanta from changing Alpha. Turn on Corvanta in System "
+            u"Settings \u203a Privacy & Security \u203a App Management, then try again."_s,
+            u"Alpha was left untouched."_s }));
+    EXPECT_EQ(alpha->status(), Status::update());
+    EXPECT_EQ(version(alpha), u"1.0"_s);
+    EXPECT_GT(permissions.probes, probesBefore);
+
+    // Still denied: returning to the program changes nothing.
+    await(store->refreshPermissions());
+    EXPECT_EQ(alpha->phase(), InstallPhase::blocked());
+
+    // Granted: the next return retries by itself.
+    permissions.state = Permissions::State::granted;
+    rename.refuse.reset();
+    await(store->refreshPermissions(), 60s);
+    EXPECT_EQ(store->appManagement(), Permissions::State::granted);
+    EXPECT_EQ(alpha->phase(), InstallPhase::done());
+    EXPECT_EQ(version(alpha), u"2.0"_s);
+    // Outside a sandbox the old copy goes to the user's Trash.
+    EXPECT_TRUE(QFileInfo(root.filePath(u".local/share/Trash/files/Alpha.app"_s)).isDir());
+    EXPECT_EQ(alpha->installLog().last(), u"Swapped in; the old copy is in the Trash"_s);
+    EXPECT_EQ(store->notifications(), Permissions::Notifications::authorized);
+}
+
+TEST_F(QueueTest, CancellingTheQuitPromptLeavesTheAppRunningAndIdle)
+{
+    const QString alphaPath = offer(u"Alpha"_s);
+    QProcess app;
+    startInside(app, alphaPath, false);
+    const auto store = makeStore();
+    await(store->refresh(false, false));
+    AppItem* alpha = store->items().at(0);
+    server.clearRequests();
+
+    prompts.answer = false;
+    await(store->updateAll());
+    ASSERT_EQ(prompts.asked.size(), 1);
+    EXPECT_EQ(prompts.asked[0], Question::quitToUpdate(alpha->app(), alpha->release()));
+    EXPECT_EQ(prompts.asked[0].title, u"Quit Alpha to update it?"_s);
+    EXPECT_EQ(alpha->phase(), InstallPhase::idle());
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(downloads(), 0);
+    EXPECT_FALSE(store->updatingAll());
+    app.kill();
+    app.waitForFinished();
+}
+
+TEST_F(QueueTest, AnAppThatQuitsWhenAskedIsUpdatedWithoutWaitingLonger)
+{
+    const QString alphaPath = offer(u"Alpha"_s);
+    QProcess app;
+    startInside(app, alphaPath, false);
+    const auto store = makeStore();
+    await(store->refresh(false, false));
+    prompts.answer = true;
+    await(store->update(store->items().at(0)), 60s);
+    EXPECT_EQ(version(store->items().at(0)), u"2.0"_s);
+    EXPECT_EQ(app.state(), QProcess::NotRunning);
+    const auto quarter = std::count(pauses.begin(), pauses.end(), 250ms);
+    EXPECT_GE(quarter, 1);
+    EXPECT_LT(quarter, 60);
+}
+
+TEST_F(QueueTest, AnAppIgnoringTheTerminateRequestIsUpdatedAfterTheSixtiethLook)
+{
+    const QString alphaPath = offer(u"Alpha"_s);
+    QProcess app;
+    startInside(app, alphaPath, true);
+    const auto store = makeStore();
+    await(store->refresh(false, false));
+    AppItem* alpha = store->items().at(0);
+
+    // The app still runs at every look; it quits just as the wait runs out,
+    // which the store must not have waited for.
+    int stillRunning = 0;
+    onPause = [&] { stillRunning += app.state() == QProcess::Running ? 1 : 0; };
+    QObject::connect(alpha, &AppItem::changed, alpha, [&] {
+        if (alpha->phase() == InstallPhase::downloading(0) && app.state() == QProcess::Running) {
+            app.kill();
+            app.waitForFinished();
+        }
+    });
+    prompts.answer = true;
+    await(store->update(alpha), 60s);
+
+    EXPECT_EQ(std::count(pauses.begin(), pauses.end(), 250ms), 60);
+    EXPECT_EQ(stillRunning, 60) << "the app ignored the request throughout the wait";
+    EXPECT_EQ(version(alpha), u"2.0"_s);
+    EXPECT_EQ(alpha->phase(), InstallPhase::done());
+}
+
+TEST_F(QueueTest, AnAppStillRunningAfterTheWaitFailsWithoutChange)
+{
+    const QString alphaPath = offer(u"Alpha"_s);
+    QProcess app;
+    startInside(app, alphaPath, true);
+    const auto store = makeStore();
+    await(store->refresh(false, false));
+    AppItem* alpha = store->items().at(0);
+    prompts.answer = true;
+    await(store->update(alpha), 60s);
+    EXPECT_EQ(std::count(pauses.begin(), pauses.end(), 250ms), 60);
+    EXPECT_EQ(alpha->phase(), InstallPhase::failed(u"Alpha is running. Quit it first."_s));
+    EXPECT_EQ(alpha->installLog(),
+        (QStringList {
+            u"Update failed: Alpha is running. Quit it first."_s, u"Alpha was left untouched."_s }));
+    EXPECT_EQ(version(alpha), u"1.0"_s);
+    EXPECT_EQ(downloads(), 0);
+    app.kill();
+    app.waitForFinished();
+}
+
+TEST_F(QueueTest, AnUpdateAlreadyUnderWayIsNotStartedTwice)
+{
+    offer(u"Alpha"_s);
+    const auto store = makeStore();
+    await(store->refresh(false, false));
+    AppItem* alpha = store->items().at(0);
+    server.clearRequests();
+    auto first = store->update(alpha);
+    ASSERT_EQ(alpha->phase().kind, InstallPhase::Kind::downloading);
+    await(store->update(alpha), 100ms); // busy: returns at once
+    await(std::move(first), 60s);
+    EXPECT_EQ(downloads(), 1);
+    // Just updated: another update does nothing either.
+    await(store->update(alpha), 100ms);
+    EXPECT_EQ(downloads(), 1);
+    EXPECT_EQ(alpha->phase(), InstallPhase::done());
+}
+
+} // namespace
