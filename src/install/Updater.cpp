@@ -73,10 +73,13 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
         throw UpdateError(u"%1 only accepts EdDSA-signed updates, and this one isn't signed."_s.arg(name));
     const CodeSigning& codeSigning = m_services.codeSigning;
     const QString installedPath = *installed;
-    const std::optional<QString> requirement = co_await blocking([&codeSigning, installedPath] {
+    // Every task is made in a statement of its own and then awaited: GCC 12
+    // destroys temporaries of a co_await expression twice.
+    auto reading = blocking([&codeSigning, installedPath] {
         const SigningInformation signing = Scanner::signing(QUrl::fromLocalFile(installedPath), codeSigning);
         return signing.team ? codeSigning.designatedRequirement(installedPath) : std::nullopt;
     });
+    const std::optional<QString> requirement = co_await std::move(reading);
     if (!app.edKey && !requirement) {
         throw UpdateError(
             u"%1 isn't signed by a developer, so Corvanta can't confirm the download is genuine. "
@@ -88,26 +91,30 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     std::optional<qint64> expected;
     if (download.size && *download.size >= 1)
         expected = qint64(*download.size);
-    const Downloaded file = co_await Updater::download(m_services.net.session(), download.url, expected,
-        work.path, [report](double fraction) { report(InstallPhase::downloading(fraction)); });
+    auto transfer = Updater::download(m_services.net.session(), download.url, expected, work.path,
+        [report](double fraction) { report(InstallPhase::downloading(fraction)); });
+    const Downloaded file = co_await std::move(transfer);
 
     report(InstallPhase::verifying());
-    QStringList log
-        = co_await blocking([file, app, release] { return checkDownload(file.path, app, release); });
+    auto verifying = blocking([file, app, release] { return checkDownload(file.path, app, release); });
+    QStringList log = co_await std::move(verifying);
 
     const QString bundleID = app.bundleID;
     const QString workPath = work.path;
-    const Extracted extracted = co_await blocking(
-        [this, file, workPath, bundleID] { return extract(file.path, workPath, bundleID); });
+    auto unpacking
+        = blocking([this, file, workPath, bundleID] { return extract(file.path, workPath, bundleID); });
+    const Extracted extracted = co_await std::move(unpacking);
     if (extracted.agreement)
         log.append(agreementNote);
-    log += co_await blocking(
-        [this, extracted, app, requirement] { return checkApp(extracted.app, app, requirement); });
+    auto checking
+        = blocking([this, extracted, app, requirement] { return checkApp(extracted.app, app, requirement); });
+    log += co_await std::move(checking);
 
     report(InstallPhase::installing());
     if (!running(app).isEmpty())
         throw UpdateError(u"%1 was opened again. Quit it and retry."_s.arg(name));
-    co_await blocking([this, extracted, installedPath] { swap(extracted.app, installedPath); });
+    auto swapping = blocking([this, extracted, installedPath] { swap(extracted.app, installedPath); });
+    co_await std::move(swapping);
     log.append(m_trash ? u"Swapped in; the old copy moved to "_s + *m_trash
                        : u"Swapped in; the old copy is in the Trash"_s);
     co_return log;

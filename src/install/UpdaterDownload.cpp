@@ -109,6 +109,13 @@ bool isRedirect(QNetworkReply* reply)
     return status.isValid() && status.toInt() >= 300 && status.toInt() <= 399;
 }
 
+// The length the response's header announces; -1 without one.
+qint64 announcedLength(QNetworkReply* reply)
+{
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    return length.isValid() ? length.toLongLong() : -1;
+}
+
 // The refusals the announced length and the bytes received so far call for.
 std::optional<QString> refusal(qint64 announced, qint64 received, const std::optional<qint64>& expected)
 {
@@ -208,12 +215,13 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
     QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [watch, raw, expected, stop] {
         if (isRedirect(raw) || watch->abort)
             return;
-        const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
-        if (const auto text = refusal(length.isValid() ? length.toLongLong() : -1, watch->received, expected))
+        if (const auto text = refusal(announcedLength(raw), watch->received, expected))
             stop(*text);
     });
     // Stores what has arrived; past the cap nothing more is stored.
     auto consume = [watch, raw, stop] {
+        if (!raw->isOpen())
+            return;
         const QByteArray chunk = raw->readAll();
         if (chunk.isEmpty() || watch->abort || isRedirect(raw))
             return;
@@ -242,7 +250,10 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
                 watch->reported = fraction;
                 progress(fraction);
             }
-            if (const auto text = refusal(total, std::max(received, watch->received), expected))
+            // The announcement is the header: at the end of a body without
+            // one, Qt reports what arrived as the total.
+            if (const auto text
+                = refusal(announcedLength(raw), std::max(received, watch->received), expected))
                 stop(*text);
         });
 
@@ -261,6 +272,11 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
         throw UpdateError(u"Download failed: "_s + raw->errorString());
     if (!statusValue.isValid())
         throw UpdateError(u"Download failed."_s);
+    // Qt sometimes ends a body cut short by the server without an error.
+    if (const qint64 announced = announcedLength(raw); announced >= 0 && watch->received != announced) {
+        throw UpdateError(u"Download failed: the connection closed after %1 of %2 bytes."_s.arg(
+            QString::number(watch->received), QString::number(announced)));
+    }
 
     if (!watch->file.flush())
         throw SystemError(
@@ -271,8 +287,7 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
     if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(saved).constData()) != 0)
         throw SystemError::fromErrno(u"Can't move the download to %1"_s.arg(saved));
     discard.keep = true;
-    const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
-    co_return Downloaded { saved, length.isValid() ? length.toLongLong() : -1 };
+    co_return Downloaded { saved, announcedLength(raw) };
 }
 
 } // namespace corvanta

@@ -126,7 +126,9 @@ QCoro::Task<QString> Updater::place(QString app, QString name) const
         throw alreadyThere();
     const QString copy = m_applications + u"/.corvanta-"_s + newUuid() + u".app"_s;
     Ditto& ditto = m_services.ditto;
-    co_await blocking([&ditto, app, copy] {
+    // Made apart from the co_await: GCC 12 destroys temporaries of a
+    // co_await expression twice.
+    auto copying = blocking([&ditto, app, copy] {
         try {
             ditto.copy(app, copy);
         } catch (const SystemError& error) {
@@ -134,6 +136,7 @@ QCoro::Task<QString> Updater::place(QString app, QString name) const
             throw UpdateError(u"ditto failed: "_s + error.description());
         }
     });
+    co_await std::move(copying);
     try {
         m_services.rename.noReplace(copy, destination);
     } catch (const SystemError& error) {

@@ -1,6 +1,7 @@
 #include "InstallFixtures.h"
 
 #include "base/Error.h"
+#include "codesign/PortableCodeSigning.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -62,7 +63,10 @@ QString makeApp(const QString& folder, const AppSpec& spec)
         + spec.build.toUtf8()
         + "</string>\n"
           "<key>CFBundleExecutable</key><string>"
-        + spec.name.toUtf8() + "</string>\n</dict></plist>\n";
+        + spec.name.toUtf8() + "</string>\n"
+        + (spec.edKey ? "<key>SUPublicEDKey</key><string>" + spec.edKey->toUtf8() + "</string>\n"
+                      : QByteArray())
+        + "</dict></plist>\n";
     write(contents + u"/Info.plist"_s, plist);
     write(contents + u"/MacOS/"_s + spec.name, "#!/bin/sh\n# " + spec.payload + "\n",
         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
@@ -82,32 +86,39 @@ QString makeApp(const QString& folder, const AppSpec& spec)
     return app;
 }
 
+namespace {
+
+QString describe(const QString& path)
+{
+    struct stat st { };
+    const QByteArray encoded = QFile::encodeName(path);
+    if (::lstat(encoded.constData(), &st) != 0)
+        return u"missing"_s;
+    if (S_ISLNK(st.st_mode)) {
+        char target[4096];
+        const ssize_t length = ::readlink(encoded.constData(), target, sizeof target);
+        return u"link -> "_s + QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
+    }
+    if (S_ISDIR(st.st_mode))
+        return u"dir "_s + octal(st.st_mode);
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (file.open(QIODevice::ReadOnly))
+        hash.addData(&file);
+    return u"file "_s + octal(st.st_mode) + u' ' + QString::fromLatin1(hash.result().toHex().left(16));
+}
+
+} // namespace
+
 Snapshot snapshot(const QString& root)
 {
     Snapshot items;
+    items.insert(QString(), describe(root));
     QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
         QDirIterator::Subdirectories);
     while (walk.hasNext()) {
         const QString path = walk.next();
-        struct stat st { };
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-            continue;
-        const QString relative = path.mid(root.size() + 1);
-        if (S_ISLNK(st.st_mode)) {
-            char target[4096];
-            const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
-            items.insert(relative,
-                u"link -> "_s + QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0))));
-        } else if (S_ISDIR(st.st_mode)) {
-            items.insert(relative, u"dir "_s + octal(st.st_mode));
-        } else {
-            QFile file(path);
-            QCryptographicHash hash(QCryptographicHash::Sha256);
-            if (file.open(QIODevice::ReadOnly))
-                hash.addData(&file);
-            items.insert(relative,
-                u"file "_s + octal(st.st_mode) + u' ' + QString::fromLatin1(hash.result().toHex().left(16)));
-        }
+        items.insert(path.mid(root.size() + 1), describe(path));
     }
     return items;
 }
@@ -116,7 +127,7 @@ Snapshot under(const QString& prefix, const Snapshot& inner)
 {
     Snapshot items;
     for (auto it = inner.begin(); it != inner.end(); ++it)
-        items.insert(prefix + u'/' + it.key(), it.value());
+        items.insert(it.key().isEmpty() ? prefix : prefix + u'/' + it.key(), it.value());
     return items;
 }
 
@@ -124,6 +135,8 @@ QString difference(const Snapshot& expected, const Snapshot& actual)
 {
     QString text;
     for (auto it = expected.begin(); it != expected.end(); ++it) {
+        if (it.key().isEmpty())
+            continue;
         if (!actual.contains(it.key()))
             text += u"missing: "_s + it.key() + u" ("_s + it.value() + u")\n"_s;
         else if (actual.value(it.key()) != it.value())
@@ -131,7 +144,7 @@ QString difference(const Snapshot& expected, const Snapshot& actual)
                 + u")\n"_s;
     }
     for (auto it = actual.begin(); it != actual.end(); ++it) {
-        if (!expected.contains(it.key()))
+        if (!it.key().isEmpty() && !expected.contains(it.key()))
             text += u"unexpected: "_s + it.key() + u" ("_s + it.value() + u")\n"_s;
     }
     return text;
@@ -210,6 +223,22 @@ void ScriptedTrash::moveTo(const QString& path, const QString& destination)
     if (fail)
         throw SystemError(u"Can't move %1 to %2 (injected)"_s.arg(path, destination), *fail);
     m_real->moveTo(path, destination);
+}
+
+TestServices::TestServices(std::unique_ptr<CodeSigning> signing)
+    : ditto(Ditto::create())
+    , workspace(Workspace::create())
+    , diskImages(DiskImages::create())
+    , codeSigning(signing ? std::move(signing)
+                          : std::make_unique<codesign::PortableCodeSigning>(codesign::TrustAnchors()))
+{
+}
+
+TestServices::~TestServices() = default;
+
+Updater::Services TestServices::services()
+{
+    return { net, *ditto, rename, trash, *workspace, *diskImages, *codeSigning };
 }
 
 } // namespace corvanta::test

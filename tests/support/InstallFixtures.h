@@ -1,9 +1,13 @@
 #pragma once
 
+#include "install/Updater.h"
+#include "platform/CodeSigning.h"
+#include "platform/DiskImages.h"
 #include "platform/Ditto.h"
 #include "platform/Rename.h"
 #include "platform/Trash.h"
 #include "platform/Workspace.h"
+#include "sources/Net.h"
 
 #include <functional>
 #include <memory>
@@ -33,20 +37,23 @@ struct AppSpec {
     QByteArray payload = "old"; // written into the executable, so versions differ in content
     int extraFiles = 0; // resource files of `extraSize` bytes each, to make copies take time
     qint64 extraSize = 0;
+    std::optional<QString> edKey; // SUPublicEDKey
 };
 
 // Writes "<folder>/<name>.app": Info.plist, an executable, resources and a
 // framework with the usual Versions/Current -> A links. Returns its path.
 QString makeApp(const QString& folder, const AppSpec& spec);
 
-// Every item under `root` (not the root itself) by relative path, with its
-// kind, mode and content ("file 0755 <sha256>", "dir 0755", "link -> A").
+// Every item under `root` by relative path, with its kind, mode and content
+// ("file 0755 <sha256>", "dir 0755", "link -> A"); the root itself is the
+// empty path.
 using Snapshot = QMap<QString, QString>;
 Snapshot snapshot(const QString& root);
-// The snapshot with `prefix` + "/" put before every path, for comparing a
-// bundle's snapshot with its place in a larger folder.
+// The snapshot of a bundle as it shows in its folder's: the root under
+// `prefix`, everything else under `prefix` + "/".
 Snapshot under(const QString& prefix, const Snapshot& inner);
-// A readable list of the differences, empty when equal.
+// A readable list of the differences, empty when equal; the roots themselves
+// (the empty paths) are not compared.
 QString difference(const Snapshot& expected, const Snapshot& actual);
 
 // A private world for one install test: folders for the apps, a trash
@@ -102,6 +109,24 @@ public:
 
 private:
     std::unique_ptr<Trash> m_real;
+};
+
+// The Linux services an Updater uses, with the renames and the Trash
+// scripted so a test can make them fail.
+struct TestServices {
+    // `codeSigning` defaults to our own verifier trusting no authority.
+    explicit TestServices(std::unique_ptr<CodeSigning> codeSigning = nullptr);
+    ~TestServices();
+
+    Updater::Services services();
+
+    Net net;
+    std::unique_ptr<Ditto> ditto;
+    ScriptedRename rename;
+    ScriptedTrash trash;
+    std::unique_ptr<Workspace> workspace;
+    std::unique_ptr<DiskImages> diskImages;
+    std::unique_ptr<CodeSigning> codeSigning;
 };
 
 } // namespace corvanta::test

@@ -49,8 +49,10 @@ std::array<int, 3> census(const QString& root)
 {
     std::array<int, 3> counts {};
     const test::Snapshot all = test::snapshot(root);
-    for (const QString& kind : all)
-        ++counts[kind.startsWith(u"file"_s) ? 0 : kind.startsWith(u"dir"_s) ? 1 : 2];
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        if (!it.key().isEmpty())
+            ++counts[it->startsWith(u"file"_s) ? 0 : it->startsWith(u"dir"_s) ? 1 : 2];
+    }
     return counts;
 }
 

@@ -1,0 +1,200 @@
+#include "install/Updater.h"
+#include "support/InstallFixtures.h"
+#include "support/ZipWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta {
+namespace {
+
+const QString realworld = QStringLiteral(CORVANTA_REALWORLD);
+const QString unsupported = u"Unsupported download format. Corvanta installs from .zip and .dmg only."_s;
+const QString noApp = u"The download doesn't contain an app."_s;
+
+class ExtractTest : public testing::Test {
+protected:
+    ExtractTest()
+        : m_work(Updater::makeWorkFolder())
+    {
+    }
+
+    // The download as it lands in the work folder, under `name`.
+    QString download(const QString& source, const QString& name)
+    {
+        const QString path = m_work + u'/' + name;
+        EXPECT_TRUE(QFile::copy(source, path));
+        return path;
+    }
+
+    Extracted extract(const QString& file, const QString& bundleID)
+    {
+        const Updater updater(m_services.services(), m_sandbox.applications(), m_sandbox.trash());
+        return updater.extract(file, m_work, bundleID);
+    }
+
+    std::optional<QString> refusal(const QString& file, const QString& bundleID = u"com.example.foo"_s)
+    {
+        try {
+            extract(file, bundleID);
+        } catch (const UpdateError& error) {
+            return error.description();
+        }
+        return std::nullopt;
+    }
+
+    // The image is detached: nothing mounted, nothing of it left in the
+    // temporary folder beside the work folder.
+    void expectDetached()
+    {
+        EXPECT_TRUE(QDir(m_work + u"/mount"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+        const QStringList temporary
+            = QDir(m_sandbox.temp()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        EXPECT_EQ(temporary, QStringList { QFileInfo(m_work).fileName() });
+    }
+
+    test::InstallSandbox m_sandbox;
+    test::TestServices m_services;
+    QString m_work;
+};
+
+TEST_F(ExtractTest, UnzipsARealAppWithItsFrameworkLinks)
+{
+    const Extracted found
+        = extract(download(realworld + u"/zip/sparkle-SparkleTestCodeSignApp.zip"_s, u"download"_s),
+            u"org.sparkle-project.SparkleTestApp"_s);
+    EXPECT_EQ(found.app, m_work + u"/extracted/SparkleTestCodeSignApp.app"_s);
+    EXPECT_FALSE(found.agreement);
+    EXPECT_EQ(
+        QFileInfo(found.app + u"/Contents/Frameworks/Sparkle.framework/Versions/Current"_s).symLinkTarget(),
+        found.app + u"/Contents/Frameworks/Sparkle.framework/Versions/A"_s);
+}
+
+TEST_F(ExtractTest, RefusesHostileZips)
+{
+    const QString planted = m_sandbox.root() + u"/planted"_s;
+    struct Row {
+        const char* name;
+        std::function<void(test::ZipWriter&)> entries;
+        QString refusal;
+    };
+    const std::vector<Row> rows {
+        { "a link that climbs out",
+            [](test::ZipWriter& zip) {
+                zip.file(u"Foo.app/Contents/Info.plist"_s, "x")
+                    .link(u"Foo.app/Contents/Frameworks/Evil"_s, u"../../../../../../../../etc"_s);
+            },
+            u"The download contains a link to a location outside the app (Evil \u2192 "
+            u"../../../../../../../../etc). "
+            u"Refusing to install."_s },
+        { "a link to an absolute path",
+            [](test::ZipWriter& zip) {
+                zip.file(u"Foo.app/Contents/Info.plist"_s, "x").link(u"Foo.app/Contents/Home"_s, u"/root"_s);
+            },
+            u"The download contains a link to a location outside the app (Home \u2192 /root). Refusing to install."_s },
+        { "an entry with an absolute path",
+            [&](test::ZipWriter& zip) {
+                zip.file(u"Foo.app/Contents/Info.plist"_s, "x").file(planted, "gotcha");
+            },
+            u"ditto failed: The archive entry \u201c%1\u201d has an absolute path."_s.arg(planted) },
+        { "an entry that climbs out",
+            [](test::ZipWriter& zip) { zip.file(u"Foo.app/../../../planted"_s, "gotcha"); },
+            u"ditto failed: The archive entry \u201cFoo.app/../../../planted\u201d climbs out of its folder "
+            u"with "
+            u"\u201c..\u201d."_s },
+        { "no app at all", [](test::ZipWriter& zip) { zip.file(u"README.txt"_s, "hello"); }, noApp },
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        const QString zip = m_work + u"/bad%1.zip"_s.arg(i);
+        {
+            test::ZipWriter writer(zip);
+            rows[i].entries(writer);
+        }
+        EXPECT_EQ(refusal(zip), rows[i].refusal);
+        EXPECT_FALSE(QFileInfo::exists(planted));
+        QDir(m_work + u"/extracted"_s).removeRecursively();
+    }
+}
+
+TEST_F(ExtractTest, RefusesATruncatedZip)
+{
+    const auto text
+        = refusal(download(realworld + u"/zip/sparkle-SparkleTestCodeSignApp_bad_header.zip"_s, u"a.zip"_s));
+    ASSERT_TRUE(text);
+    // Cut at the front, the file no longer starts with a local header.
+    EXPECT_EQ(*text, unsupported);
+
+    // Cut at the end instead: a zip by its first bytes whose central directory is gone.
+    QFile whole(realworld + u"/zip/sparkle-SparkleTestCodeSignApp.zip"_s);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QString cut = m_work + u"/cut.zip"_s;
+    QFile out(cut);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(whole.read(whole.size() / 2));
+    out.close();
+    const auto cutText = refusal(cut);
+    ASSERT_TRUE(cutText);
+    EXPECT_TRUE(cutText->startsWith(u"ditto failed: "_s)) << cutText->toStdString();
+}
+
+TEST_F(ExtractTest, MountsDiskImagesWhateverTheirName)
+{
+    struct Row {
+        QString image;
+        QString name; // as downloaded
+        QString app;
+        bool agreement;
+    };
+    const std::vector<Row> rows {
+        { u"sparkle-SparkleTestCodeSignApp.bzip2-apm-hfs-sla.dmg"_s, u"SparkleTestCodeSignApp.zip"_s,
+            u"SparkleTestCodeSignApp.app"_s, true },
+        { u"sparkle-SparkleTestCodeSign_apfs.bzip2-gpt-apfs.dmg"_s, u"download"_s,
+            u"SparkleTestCodeSignApp.app"_s, false },
+        { u"sparkle-SparkleTestCodeSign_apfs_lzma_aux_files.lzma-gpt-apfs.dmg"_s, u"Sparkle.dmg"_s,
+            u"SparkleTestCodeSignApp.app"_s, false },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.image.toStdString());
+        const QString file = download(realworld + u"/dmg/"_s + row.image, row.name);
+        const Extracted found = extract(file, u"org.sparkle-project.SparkleTestApp"_s);
+        EXPECT_EQ(found.app, m_work + u"/extracted/"_s + row.app);
+        EXPECT_EQ(found.agreement, row.agreement);
+        EXPECT_TRUE(QFileInfo(found.app + u"/Contents/Info.plist"_s).isFile());
+        expectDetached();
+        QDir(m_work + u"/extracted"_s).removeRecursively();
+        QFile::remove(file);
+    }
+}
+
+TEST_F(ExtractTest, RefusesImagesWithoutAnAppAndFilesThatAreNeither)
+{
+    struct Row {
+        QString file;
+        QString refusal;
+    };
+    const std::vector<Row> rows {
+        { realworld + u"/dmg/sparkle-SparkleTestCodeSign_pkg.lzma-gpt-apfs-pkg.dmg"_s, noApp },
+        { realworld + u"/dmg/node-udif-compression-zlib.mbr-fat16.dmg"_s, noApp },
+        // Encrypted images have no UDIF trailer to recognise.
+        { realworld + u"/dmg/sparkle-SparkleTestCodeSignApp.encrypted-with-license.dmg"_s, unsupported },
+        { realworld + u"/dmg/sparkle-SparkleTestCodeSignApp.encrypted-nolicense.dmg"_s, unsupported },
+        { realworld + u"/eddsa/sparkle-signed-test-file.txt"_s, unsupported },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file.toStdString());
+        const QString file = download(row.file, u"download"_s);
+        EXPECT_EQ(refusal(file), row.refusal);
+        expectDetached();
+        QDir(m_work + u"/extracted"_s).removeRecursively();
+        QFile::remove(file);
+    }
+}
+
+} // namespace
+} // namespace corvanta
