@@ -10,9 +10,15 @@ QCoro::Task<int> scan(CliContext& context);
 QCoro::Task<int> inspectBundle(CliContext& context);
 QCoro::Task<int> check(CliContext& context);
 QCoro::Task<int> inspectElectron(CliContext& context);
+QCoro::Task<int> inspectSignature(CliContext& context);
 QCoro::Task<int> inspectAppcast(CliContext& context);
 QCoro::Task<int> inspectCask(CliContext& context);
-QCoro::Task<int> inspectSignature(CliContext& context);
 QCoro::Task<int> demo(CliContext& context);
+QCoro::Task<int> update(CliContext& context);
+QCoro::Task<int> ignore(CliContext& context);
+QCoro::Task<int> skip(CliContext& context);
+QCoro::Task<int> unignore(CliContext& context);
+QCoro::Task<int> leftovers(CliContext& context);
+QCoro::Task<int> uninstall(CliContext& context);
 
 } // namespace corvanta::commands

@@ -372,3 +372,81 @@ TEST_F(ActionsTest, ARunningAppIsQuitOnlyWhenTheUserSaysSo)
 }
 
 } // namespace
+
+// The same actions from the command line, on the same kind of world.
+class ActionsCommand : public ActionsTest {
+protected:
+    // Runs the program while the server answers; returns what it printed.
+    QString run(const QStringList& arguments, int expectedExit = 0)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_s, root.path());
+        environment.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
+        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(CORVANTA_BINARY),
+            arguments + QStringList { u"--sandbox"_s, apps(), u"--mock"_s, server.url().toString() });
+        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60s));
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), expectedExit) << errors.toStdString();
+        return QString::fromUtf8(process.readAllStandardOutput()) + errors;
+    }
+};
+
+TEST_F(ActionsCommand, IgnoreSkipAndUnignore)
+{
+    install(u"Foo"_s);
+    storeVersions[u"com.example.foo"_s] = u"2.0"_s;
+    EXPECT_EQ(run({ u"skip"_s, u"foo"_s }), u"Foo \u2014 Ignored\n  You're skipping version 2.0.\n"_s);
+    EXPECT_EQ(
+        run({ u"ignore"_s, u"com.example.foo"_s }), u"Foo \u2014 Ignored\n  You're ignoring this app.\n"_s);
+    EXPECT_EQ(run({ u"unignore"_s, apps() + u"/Foo.app"_s }),
+        u"Foo \u2014 Update available\n  1.0 \u2192 2.0 from Mac App Store.\n"_s);
+    EXPECT_EQ(run({ u"ignore"_s, u"Nope"_s }, 1), u"No installed app is called \u201cNope\u201d.\n"_s);
+    run({ u"ignore"_s }, 2);
+}
+
+TEST_F(ActionsCommand, LeftoversAndUninstalling)
+{
+    const QString foo = install(u"Foo"_s);
+    const QString bar = install(u"Bar"_s);
+    BundleBuilder(apps(), u"Foo Beta"_s).bundleID(u"com.example.foo.beta"_s).create();
+    data(u"Caches/com.example.foo/cache.db"_s);
+    data(u"Preferences/com.example.foo.plist"_s);
+    data(u"LaunchAgents/com.example.foo.beta.plist"_s);
+
+    const QString listed = run({ u"leftovers"_s, u"Foo"_s });
+    EXPECT_TRUE(listed.startsWith(u"Foo left 3 items in "_s + library() + u":\n"_s)) << listed.toStdString();
+    EXPECT_TRUE(listed.contains(
+        library() + u"/LaunchAgents/com.example.foo.beta.plist  (may belong to another app)\n"_s))
+        << listed.toStdString();
+    EXPECT_TRUE(listed.contains(u" bytes  "_s + library() + u"/Preferences/com.example.foo.plist\n"_s)
+        || listed.contains(u" KB  "_s + library() + u"/Preferences/com.example.foo.plist\n"_s))
+        << listed.toStdString();
+    const QJsonArray json
+        = QJsonDocument::fromJson(run({ u"leftovers"_s, u"Foo"_s, u"--json"_s }).toUtf8()).array();
+    ASSERT_EQ(json.size(), 3);
+    EXPECT_TRUE(json[1][u"ambiguous"_s].toBool());
+
+    // The certain items go by default; the one that may be another app's stays.
+    const QString removed = run({ u"uninstall"_s, u"Foo"_s, u"--yes"_s });
+    EXPECT_TRUE(removed.endsWith(u"Foo and 2 data items moved to the Trash.\n"_s)) << removed.toStdString();
+    EXPECT_FALSE(QFile::exists(foo));
+    EXPECT_TRUE(QFile::exists(library() + u"/LaunchAgents/com.example.foo.beta.plist"_s));
+    EXPECT_EQ(QDir(root.filePath(u"Trash"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+        (QStringList { u"Foo.app"_s, u"com.example.foo"_s, u"com.example.foo.plist"_s }));
+
+    // A top-level Library folder is refused before anything moves.
+    const QString refused
+        = run({ u"uninstall"_s, u"Bar"_s, u"--data"_s, library() + u"/Caches"_s, u"--permanently"_s }, 1);
+    EXPECT_TRUE(refused.contains(u"Couldn't remove Bar\nRefusing to remove "_s + library()
+        + u"/Caches: it isn't an app's own folder inside "_s + QFileInfo(library()).canonicalFilePath()
+        + u". Anything already moved is in the Trash and can be put back from there.\n"_s))
+        << refused.toStdString();
+    EXPECT_TRUE(QFile::exists(bar));
+    EXPECT_EQ(
+        run({ u"uninstall"_s, u"Bar"_s, u"--data"_s, u"none"_s, u"--permanently"_s }).split(u'\n').at(1),
+        u"Bar deleted permanently."_s);
+    EXPECT_FALSE(QFile::exists(bar));
+}

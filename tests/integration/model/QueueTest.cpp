@@ -505,3 +505,64 @@ TEST_F(QueueTest, AnUpdateAlreadyUnderWayIsNotStartedTwice)
 }
 
 } // namespace
+
+// `corvanta update` runs the same queue from the command line.
+class UpdateCommand : public QueueTest {
+protected:
+    QString run(const QStringList& arguments, int expectedExit = 0)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_s, root.path());
+        environment.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
+        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(CORVANTA_BINARY),
+            arguments + QStringList { u"--sandbox"_s, apps(), u"--mock"_s, server.url().toString() });
+        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 120s));
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), expectedExit) << errors.toStdString();
+        return QString::fromUtf8(process.readAllStandardOutput()) + errors;
+    }
+};
+
+TEST_F(UpdateCommand, UpdatesEverythingInstallableThenFindsNothingToDo)
+{
+    offer(u"Alpha"_s);
+    offer(u"Beta"_s);
+    server.clearRequests();
+    const QString output = run({ u"update"_s, u"--all"_s });
+    EXPECT_TRUE(
+        output.startsWith(u"Alpha \u2014 Updated to 2.0\n  2.0 is current. The newest version Sparkle "
+                          u"lists is 2.0.\n"_s))
+        << output.toStdString();
+    EXPECT_TRUE(output.contains(u"Beta \u2014 Updated to 2.0\n"_s)) << output.toStdString();
+    EXPECT_TRUE(output.contains(u"  \u00b7 Swapped in; the old copy moved to "_s + trash() + u'\n'))
+        << output.toStdString();
+    QStringList zips;
+    for (const RecordedRequest& request : server.requests()) {
+        if (request.path.endsWith(u".zip"_s))
+            zips << request.path;
+    }
+    EXPECT_EQ(zips, (QStringList { u"/Alpha/Alpha-2.0.zip"_s, u"/Beta/Beta-2.0.zip"_s }));
+    EXPECT_EQ(QDir(trash()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name),
+        (QStringList { u"Alpha.app"_s, u"Beta.app"_s }));
+    EXPECT_EQ(run({ u"update"_s, u"--all"_s }), u"Nothing to update.\n"_s);
+}
+
+TEST_F(UpdateCommand, ARunningAppStaysWhenTheAnswerIsNo)
+{
+    const QString alphaPath = offer(u"Alpha"_s);
+    QProcess app;
+    startInside(app, alphaPath, false);
+    const QString output = run({ u"update"_s, u"alpha"_s, u"--no"_s }, 1);
+    EXPECT_TRUE(
+        output.startsWith(u"Quit Alpha to update it?\nAlpha is open. Corvanta will quit it, install 2.0 "
+                          u"and move the old version to the Trash. If the app has unsaved work it may ask "
+                          u"you to save first.\nCancel\nAlpha \u2014 Update available\n"_s))
+        << output.toStdString();
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(downloads(), 0);
+    app.kill();
+    app.waitForFinished();
+}
