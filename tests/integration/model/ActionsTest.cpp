@@ -355,15 +355,16 @@ TEST_F(ActionsTest, ARunningAppIsQuitOnlyWhenTheUserSaysSo)
     await(store->refresh(false, false));
     AppItem* item = store->item(bundle);
 
+    const std::vector<Leftover> noData;
     prompts.answer = false;
-    await(store->uninstall(item, {}, false));
+    await(store->uninstall(item, noData, false));
     ASSERT_EQ(prompts.asked.size(), 1);
     EXPECT_EQ(prompts.asked[0], Question::quitToRemove(item->app()));
     EXPECT_EQ(running.state(), QProcess::Running);
     EXPECT_TRUE(QFile::exists(bundle));
 
     prompts.answer = true;
-    await(store->uninstall(item, {}, false));
+    await(store->uninstall(item, noData, false));
     EXPECT_EQ(prompts.asked.size(), 2);
     EXPECT_TRUE(running.state() == QProcess::NotRunning || running.waitForFinished(5000));
     EXPECT_EQ(running.exitStatus(), QProcess::CrashExit); // ended by the terminate request
