@@ -243,6 +243,142 @@ std::optional<QDateTime> checkTimestamp(CMS_SignerInfo* signer, const TrustAncho
     return when;
 }
 
+// One BER element: where its content starts and how long it is (-1: indefinite).
+struct Element {
+    int tag = 0;
+    int tagClass = 0;
+    bool constructed = false;
+    const unsigned char* content = nullptr;
+    long length = 0;
+};
+
+std::optional<Element> readElement(const unsigned char*& cursor, const unsigned char* end)
+{
+    if (cursor >= end)
+        return std::nullopt;
+    Element element;
+    long length = 0;
+    int tag = 0;
+    int tagClass = 0;
+    const unsigned char* p = cursor;
+    const int flags = ASN1_get_object(&p, &length, &tag, &tagClass, long(end - cursor));
+    ERR_clear_error();
+    if (flags & 0x80)
+        return std::nullopt;
+    element.tag = tag;
+    element.tagClass = tagClass;
+    element.constructed = flags & V_ASN1_CONSTRUCTED;
+    element.content = p;
+    element.length = (flags & 1) ? -1 : length;
+    if (element.length >= 0 && element.length > end - p)
+        return std::nullopt;
+    cursor = p;
+    return element;
+}
+
+// Moves past an element whose header has been read, nested indefinite lengths included.
+bool skipContent(const Element& element, const unsigned char*& cursor, const unsigned char* end, int depth)
+{
+    if (element.length >= 0) {
+        cursor = element.content + element.length;
+        return true;
+    }
+    if (!element.constructed || depth > 64)
+        return false;
+    while (end - cursor >= 2) {
+        if (cursor[0] == 0 && cursor[1] == 0) {
+            cursor += 2;
+            return true;
+        }
+        const auto child = readElement(cursor, end);
+        if (!child || !skipContent(*child, cursor, end, depth + 1))
+            return false;
+    }
+    return false;
+}
+
+std::optional<long> smallInteger(const Element& element)
+{
+    if (element.tag != V_ASN1_INTEGER || element.tagClass != V_ASN1_UNIVERSAL || element.length != 1)
+        return std::nullopt;
+    return long(element.content[0]);
+}
+
+// The version numbers of SignedData and of its SignerInfo, which OpenSSL reads
+// but never checks: a signature whose versions CMS doesn't define is damaged.
+bool versionsAreSound(const QByteArray& bytes)
+{
+    const auto* cursor = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const unsigned char* end = cursor + bytes.size();
+    const auto enter = [&](int tag, int tagClass) {
+        const auto element = readElement(cursor, end);
+        return element && element->tag == tag && element->tagClass == tagClass && element->constructed;
+    };
+    const auto skip = [&]() {
+        const auto element = readElement(cursor, end);
+        return element && skipContent(*element, cursor, end, 0);
+    };
+    const auto version = [&]() -> std::optional<long> {
+        const auto element = readElement(cursor, end);
+        if (!element)
+            return std::nullopt;
+        const auto value = smallInteger(*element);
+        if (value)
+            cursor = element->content + element->length;
+        return value;
+    };
+    // ContentInfo { contentType, [0] SignedData { version, … } }
+    if (!enter(V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL) || !skip() || !enter(0, V_ASN1_CONTEXT_SPECIFIC)
+        || !enter(V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL))
+        return false;
+    const auto signedDataVersion = version();
+    if (!signedDataVersion
+        || (*signedDataVersion != 1 && *signedDataVersion != 3 && *signedDataVersion != 4
+            && *signedDataVersion != 5))
+        return false;
+    // digestAlgorithms and encapContentInfo, then certificates [0] and crls [1] when present.
+    if (!skip() || !skip())
+        return false;
+    while (true) {
+        const auto element = readElement(cursor, end);
+        if (!element)
+            return false;
+        if (element->tagClass == V_ASN1_CONTEXT_SPECIFIC) {
+            if (!skipContent(*element, cursor, end, 0))
+                return false;
+            continue;
+        }
+        if (element->tag != V_ASN1_SET || element->tagClass != V_ASN1_UNIVERSAL)
+            return false;
+        break;
+    }
+    if (!enter(V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL))
+        return false;
+    const auto signerVersion = version();
+    return signerVersion && (*signerVersion == 1 || *signerVersion == 3);
+}
+
+// The signature algorithm must be one for the signer's key and the digest it names.
+bool algorithmsAgree(CMS_SignerInfo* signer)
+{
+    EVP_PKEY* key = nullptr;
+    X509_ALGOR* digest = nullptr;
+    X509_ALGOR* signature = nullptr;
+    CMS_SignerInfo_get0_algs(signer, &key, nullptr, &digest, &signature);
+    if (!key || !digest || !signature)
+        return false;
+    const int signatureNid = OBJ_obj2nid(signature->algorithm);
+    int digestNid = NID_undef;
+    int keyNid = NID_undef;
+    if (OBJ_find_sigid_algs(signatureNid, &digestNid, &keyNid)) {
+        if (digestNid != NID_undef && digestNid != OBJ_obj2nid(digest->algorithm))
+            return false;
+    } else {
+        keyNid = signatureNid; // a bare key algorithm such as rsaEncryption
+    }
+    return keyNid != NID_undef && keyNid == EVP_PKEY_get_base_id(key);
+}
+
 } // namespace
 
 SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirectory>& directories,
@@ -256,7 +392,8 @@ SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirector
     CmsPtr message(d2i_CMS_ContentInfo(nullptr, &cursor, long(cms.size())));
     ERR_clear_error();
     if (!message || OBJ_obj2nid(CMS_get0_type(message.get())) != NID_pkcs7_signed
-        || !CMS_is_detached(message.get()))
+        || !CMS_is_detached(message.get())
+        || OBJ_obj2nid(CMS_get0_eContentType(message.get())) != NID_pkcs7_data || !versionsAreSound(cms))
         return result;
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(message.get());
     if (sk_CMS_SignerInfo_num(signers) != 1)
@@ -267,14 +404,17 @@ SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirector
         return result;
 
     const QByteArray& signedContent = directories.front().bytes;
-    BioPtr content(BIO_new_mem_buf(signedContent.constData(), int(signedContent.size())));
+    // Behind a pass-through filter: handed a memory BIO, CMS_verify copies it
+    // into one of its own that it leaks when the message turns out malformed.
+    BioPtr content(BIO_push(
+        BIO_new(BIO_f_null()), BIO_new_mem_buf(signedContent.constData(), int(signedContent.size()))));
     if (CMS_verify(
             message.get(), nullptr, nullptr, content.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY)
         != 1) {
         ERR_clear_error();
         return result;
     }
-    if (!checkDirectoryAttributes(signer, directories))
+    if (!checkDirectoryAttributes(signer, directories) || !algorithmsAgree(signer))
         return result;
 
     X509* leaf = nullptr;

@@ -41,6 +41,7 @@ std::optional<EmbeddedSignature> EmbeddedSignature::parse(ByteView superBlob, st
         const auto blob = bytes.sub(offset, *blobLength);
         if (!blob)
             return std::nullopt;
+        out.blobsEnd = std::max(out.blobsEnd, offset + *blobLength);
         if (type == blobSlot::codeDirectory
             || (type >= blobSlot::alternateCodeDirectories && type < blobSlot::alternateCodeDirectoryLimit)) {
             auto directory = CodeDirectory::parse(*blob);

@@ -44,6 +44,7 @@ struct EmbeddedSignature {
     std::optional<QByteArray> derEntitlements;
     std::optional<QByteArray> cms; // the wrapper's payload; empty for ad-hoc signatures
     std::uint32_t length = 0; // of the SuperBlob
+    std::uint32_t blobsEnd = 0; // where its last blob ends; the length says the same in a sound one
 
     // None when the bytes are not a SuperBlob, an index entry or blob lies
     // outside it, a slot repeats, or there is no valid CodeDirectory.

@@ -18,6 +18,9 @@ constexpr std::uint32_t opMask = 0x00ffffff;
 // A requirement set with more entries than there are types is hostile.
 constexpr std::uint32_t maxSetEntries = 16;
 
+QString oidText(const QByteArray& bytes);
+bool isUtf8(const QByteArray& bytes);
+
 // Reads the expression stream of a requirement blob, each step bounds-checked.
 class BlobReader {
 public:
@@ -72,7 +75,7 @@ public:
         case RequirementOp::namedAnchor:
         case RequirementOp::namedCode: {
             auto bytes = data();
-            if (!bytes)
+            if (!bytes || (node.op == RequirementOp::namedCode && !isUtf8(*bytes)))
                 return std::nullopt;
             node.data = std::move(*bytes);
             return node;
@@ -89,7 +92,7 @@ public:
         case RequirementOp::infoKeyValue: {
             auto key = data();
             auto value = data();
-            if (!key || !value)
+            if (!key || !value || !isUtf8(*key))
                 return std::nullopt;
             node.data = std::move(*key);
             node.value = std::move(*value);
@@ -117,7 +120,7 @@ public:
         case RequirementOp::infoKeyField:
         case RequirementOp::entitlementField: {
             auto key = data();
-            if (!key || !match(node))
+            if (!key || !isUtf8(*key) || !match(node))
                 return std::nullopt;
             node.data = std::move(*key);
             return node;
@@ -132,6 +135,11 @@ public:
                 return std::nullopt;
             node.certificate = std::int32_t(*index);
             node.data = std::move(*field);
+            // An object identifier that doesn't decode is corruption, not a test.
+            if (node.op != RequirementOp::certField && oidText(node.data).isEmpty())
+                return std::nullopt;
+            if (node.op == RequirementOp::certField && !isUtf8(node.data))
+                return std::nullopt;
             return node;
         }
         case RequirementOp::trustedCert:
@@ -288,9 +296,9 @@ bool isKeyword(const QByteArray& word)
 
 // A value as the requirement language writes it: bare when it is a simple
 // word, quoted when printable, hexadecimal otherwise.
-QString dataText(const QByteArray& bytes, bool dotOkay)
+QString dataText(const QByteArray& bytes, bool dotOkay, bool forceQuote = false)
 {
-    enum { simple, printable, binary } mode = simple;
+    enum { simple, printable, binary } mode = forceQuote ? printable : simple;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (std::isalnum(c) || (c == '.' && dotOkay)) {
@@ -330,6 +338,27 @@ QString dataText(const QByteArray& bytes, bool dotOkay)
     return u"0x"_s + QString::fromLatin1(bytes.toHex());
 }
 
+// A key or field name inside brackets: bare when simple, else quoted (any
+// text can be quoted there; names are checked to be UTF-8 when read).
+QString bracketText(const QByteArray& bytes, bool forceQuote = false)
+{
+    const QString simple = dataText(bytes, true, forceQuote);
+    if (!simple.startsWith(u"0x"))
+        return simple;
+    QString text = u"\""_s;
+    for (const QChar c : QString::fromUtf8(bytes)) {
+        if (c == u'"' || c == u'\\')
+            text += u'\\';
+        text += c;
+    }
+    return text + u'"';
+}
+
+bool isUtf8(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
 QString hashText(const QByteArray& bytes)
 {
     return u"H\""_s + QString::fromLatin1(bytes.toHex()) + u'"';
@@ -352,9 +381,9 @@ QString oidText(const QByteArray& bytes)
     bool first = true;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
+        value = value << 7 | (byte & 0x7f);
         if (value > (std::uint64_t(1) << 56))
             return {};
-        value = value << 7 | (byte & 0x7f);
         if (byte & 0x80)
             continue;
         if (first) {
@@ -414,9 +443,13 @@ QString certificateFieldText(const RequirementExpr& node)
 {
     QString field;
     switch (node.op) {
-    case RequirementOp::certField:
-        field = dataText(node.data, true);
+    case RequirementOp::certField: {
+        // A name that reads like an OID test is quoted, which keeps it a name.
+        const bool looksLikeOid = node.data.startsWith("field.") || node.data.startsWith("policy.")
+            || node.data.startsWith("timestamp.");
+        field = bracketText(node.data, looksLikeOid);
         break;
+    }
     case RequirementOp::certGeneric:
         field = u"field."_s + oidText(node.data);
         break;
@@ -450,7 +483,7 @@ QString expressionText(const RequirementExpr& node, Level level)
     case RequirementOp::anchorHash:
         return u"certificate "_s + certificateSlot(node.certificate) + u" = "_s + hashText(node.data);
     case RequirementOp::infoKeyValue:
-        return u"info["_s + dataText(node.data, true) + u"] = "_s + dataText(node.value, false);
+        return u"info["_s + bracketText(node.data) + u"] = "_s + dataText(node.value, false);
     case RequirementOp::andOp: {
         const QString text = expressionText(node.operands[0], Level::andLevel) + u" and "_s
             + expressionText(node.operands[1], Level::andLevel);
@@ -466,9 +499,9 @@ QString expressionText(const RequirementExpr& node, Level level)
     case RequirementOp::cdhash:
         return u"cdhash "_s + hashText(node.data);
     case RequirementOp::infoKeyField:
-        return u"info["_s + dataText(node.data, true) + u']' + matchText(node);
+        return u"info["_s + bracketText(node.data) + u']' + matchText(node);
     case RequirementOp::entitlementField:
-        return u"entitlement["_s + dataText(node.data, true) + u']' + matchText(node);
+        return u"entitlement["_s + bracketText(node.data) + u']' + matchText(node);
     case RequirementOp::certField:
     case RequirementOp::certGeneric:
     case RequirementOp::certPolicy:
@@ -479,7 +512,7 @@ QString expressionText(const RequirementExpr& node, Level level)
     case RequirementOp::trustedCerts:
         return u"anchor trusted"_s;
     case RequirementOp::namedCode:
-        return u'(' + dataText(node.data, false) + u')';
+        return u'(' + bracketText(node.data, true) + u')';
     case RequirementOp::platform:
         return u"platform = "_s + QString::number(node.integer);
     case RequirementOp::notarized:

@@ -46,9 +46,12 @@ public:
         return m_token;
     }
 
-    // The text up to the next ']' (which is consumed), for keys and field names.
-    QString bracketContent()
+    // The text up to the next ']' (which is consumed), for keys and field
+    // names; `quoted` tells whether it was written as a string.
+    QString bracketContent(bool* quoted = nullptr)
     {
+        if (quoted)
+            *quoted = false;
         if (m_peeked)
             throw CompileError { u"unexpected token inside brackets"_s };
         skipSpace();
@@ -58,6 +61,8 @@ public:
             if (m_at >= m_text.size() || m_text[m_at] != u']')
                 throw CompileError { u"expected ]"_s };
             ++m_at;
+            if (quoted)
+                *quoted = true;
             return QString::fromUtf8(token.bytes);
         }
         const qsizetype close = m_text.indexOf(u']', m_at);
@@ -137,7 +142,7 @@ private:
             const QByteArray hex = quoted();
             token.kind = TokenKind::hash;
             token.bytes = QByteArray::fromHex(hex);
-            if (hex.size() % 2 || token.bytes.size() * 2 != hex.size() || hex.isEmpty())
+            if (hex.size() % 2 || token.bytes.size() * 2 != hex.size())
                 throw CompileError { u"malformed hash"_s };
             return token;
         }
@@ -343,6 +348,13 @@ private:
             return node;
         }
         if (isSymbol(token, u"("_s)) {
+            // ("name") names a requirement; an expression never starts with a string.
+            if (m_lexer.peek().kind == TokenKind::string) {
+                node.op = RequirementOp::namedCode;
+                node.data = m_lexer.next().bytes;
+                expectSymbol(u")"_s);
+                return node;
+            }
             RequirementExpr inner = orExpression(depth + 1);
             expectSymbol(u")"_s);
             return inner;
@@ -396,7 +408,7 @@ private:
                 m_lexer.next();
                 node.op = RequirementOp::appleGenericAnchor;
             } else if ((after.kind == TokenKind::word && after.text != u"and" && after.text != u"or")
-                || after.kind == TokenKind::string) {
+                || after.kind == TokenKind::string || after.kind == TokenKind::hexData) {
                 node.op = RequirementOp::namedAnchor;
                 node.data = value();
             } else {
@@ -427,8 +439,12 @@ private:
         }
         if (!isSymbol(token, u"["_s))
             throw CompileError { u"expected a certificate field, hash or \u201ctrusted\u201d"_s };
-        const QString field = m_lexer.bracketContent();
-        if (field.startsWith(u"field.")) {
+        bool quoted = false;
+        const QString field = m_lexer.bracketContent(&quoted);
+        if (quoted) {
+            node.op = RequirementOp::certField;
+            node.data = field.toUtf8();
+        } else if (field.startsWith(u"field.")) {
             node.op = RequirementOp::certGeneric;
             node.data = oidBytes(field.mid(6));
         } else if (field.startsWith(u"policy.")) {

@@ -234,8 +234,10 @@ int Validator::checkSlice(
             return SigningStatus::signatureFailed;
     }
     if (strict(flags)) {
-        // The signature is the last thing in the slice, and what follows the
-        // SuperBlob inside it is padding.
+        // The signature is the last thing in the slice, the SuperBlob ends with
+        // its last blob, and what follows inside the region is padding.
+        if (signature.length != signature.blobsEnd)
+            return SigningStatus::signatureFailed;
         if (std::uint64_t(where.dataOffset) + where.dataSize != slice.bytes.size())
             return SigningStatus::signatureFailed;
         const ByteView padding = *slice.bytes.sub(

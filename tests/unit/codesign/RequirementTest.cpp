@@ -163,6 +163,32 @@ TEST(RequirementText, RejectsMalformedText)
     }
 }
 
+// Inputs the fuzz target found; each must print as text that compiles back.
+TEST(RequirementText, FuzzFindingsRoundTrip)
+{
+    std::vector<Requirement> requirements;
+    // A field name with a NUL inside: printed quoted, not as hexadecimal data.
+    const QByteArray blob = QByteArray::fromBase64("+t4MAAAAALQAAAABAAAABgAAAAIAAAAdY29tLmdvb2dsZS5ibG9ja3N1Y"
+                                                   "mplY25pbmdfaWQAAAAAAAAGAAAADwAAAAYAAAALAAAAAAAAAA"
+                                                   "pzdWJqZWN0LkMATgAAAAABAAAAMkFwcGxlIERldmVsb3BtZW50OiBHb29"
+                                                   "nbGUgRGV2ZWxvcG1lbnQgKDY5RkhTVTI4OVQpAAAAAAAOAAAA"
+                                                   "AQAAAAoqhkiG92NkBgIBAAAAAAAA");
+    const auto fromBlob = Requirement::fromBlob(ByteView(blob));
+    ASSERT_TRUE(fromBlob);
+    requirements.push_back(*fromBlob);
+    // A named requirement whose name holds control characters.
+    const auto fromText = Requirement::compile(QString::fromUtf8(
+        "certificate -2[polic{.1.2.3] absent or entitlement[\"x\"] = cy or (\"\xff\xff\x06named\")"));
+    ASSERT_TRUE(fromText);
+    requirements.push_back(*fromText);
+    for (const Requirement& requirement : requirements) {
+        QString error;
+        const auto again = Requirement::compile(requirement.text(), &error);
+        ASSERT_TRUE(again) << requirement.text().toStdString() << ": " << error.toStdString();
+        EXPECT_EQ(again->text(), requirement.text());
+    }
+}
+
 TEST(RequirementText, DeepNestingIsRefusedNotOverflowed)
 {
     QString text;
