@@ -8,23 +8,17 @@
 #include "platform/Trash.h"
 #include "platform/Workspace.h"
 #include "sources/Net.h"
+#include "support/QtPrinters.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
-#include <ostream>
 
 #include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
-// Test failures show texts as text rather than as UTF-16 code units.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace corvanta::test {
 
@@ -42,7 +36,7 @@ struct AppSpec {
 
 // Writes "<folder>/<name>.app": Info.plist, an executable, resources and a
 // framework with the usual Versions/Current -> A links. Returns its path.
-QString makeApp(const QString& folder, const AppSpec& spec);
+QString makeApp(const QString& folder, const AppSpec& shape);
 
 // Every item under `root` by relative path, with its kind, mode and content
 // ("file 0755 <sha256>", "dir 0755", "link -> A"); the root itself is the

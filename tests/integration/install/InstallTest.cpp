@@ -1,0 +1,519 @@
+#include "codesign/CodeSigner.h"
+#include "codesign/PortableCodeSigning.h"
+#include "discovery/Scanner.h"
+#include "diskimage/HybridVolume.h"
+#include "install/Updater.h"
+#include "platform/Ditto.h"
+#include "sources/Release.h"
+#include "support/Await.h"
+#include "support/BundleBuilder.h"
+#include "support/InstallFixtures.h"
+#include "support/MachOWriter.h"
+#include "support/TestAuthority.h"
+#include "support/TestServer.h"
+#include "support/ZipWriter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+using namespace Qt::StringLiterals;
+
+namespace corvanta {
+namespace {
+
+using test::Snapshot;
+
+const QString realworld = QStringLiteral(CORVANTA_REALWORLD);
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// An Ed25519 key pair whose public half goes into SUPublicEDKey.
+struct EdKey {
+    struct Free {
+        void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+    };
+    std::unique_ptr<EVP_PKEY, Free> key;
+
+    EdKey()
+    {
+        EVP_PKEY* made = nullptr;
+        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
+        EVP_PKEY_keygen_init(context);
+        EVP_PKEY_keygen(context, &made);
+        EVP_PKEY_CTX_free(context);
+        key.reset(made);
+    }
+
+    QString publicKey() const
+    {
+        unsigned char raw[32];
+        size_t length = sizeof raw;
+        EVP_PKEY_get_raw_public_key(key.get(), raw, &length);
+        return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), qsizetype(length)).toBase64());
+    }
+
+    QString sign(const QByteArray& message) const
+    {
+        unsigned char signature[64];
+        size_t length = sizeof signature;
+        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key.get());
+        EVP_DigestSign(context, signature, &length,
+            reinterpret_cast<const unsigned char*>(message.constData()), std::size_t(message.size()));
+        EVP_MD_CTX_free(context);
+        return QString::fromLatin1(
+            QByteArray(reinterpret_cast<char*>(signature), qsizetype(length)).toBase64());
+    }
+};
+
+// How a test app is built and signed.
+struct AppOptions {
+    QString bundleID = QStringLiteral("com.example.foo");
+    QString version = QStringLiteral("1.0");
+    QString build = QStringLiteral("1");
+    std::optional<QString> edKey;
+    std::optional<QString> team; // Developer ID of this team; none: ad hoc
+    bool adHoc = false; // no team even where one is the default
+    bool unsignedCode = false;
+    std::uint32_t cpuType = CpuType::ofThisBuild();
+    std::uint32_t seed = 1; // changes the executable's bytes
+};
+
+// What an install ended with.
+struct Outcome {
+    std::optional<QStringList> log;
+    std::optional<QString> error;
+    QList<InstallPhase> phases;
+};
+
+class InstallTest : public testing::Test {
+protected:
+    InstallTest()
+        : m_services(std::make_unique<codesign::PortableCodeSigning>(m_authority.anchors()))
+    {
+    }
+
+    // "Foo.app" in `folder`, with a Mach-O executable and signed as told.
+    QString makeApp(const QString& folder, const AppOptions& options)
+    {
+        test::BundleBuilder builder(folder, u"Foo"_s);
+        builder.bundleID(options.bundleID)
+            .version(options.version)
+            .build(options.build)
+            .executable(u"Foo"_s, test::MachOWriter::executable(options.cpuType, 20000, options.seed))
+            .file(u"Contents/Resources/notes.txt"_s, "version " + options.version.toUtf8())
+            .symlink(u"Contents/Resources/current.txt"_s, u"notes.txt"_s);
+        if (options.edKey)
+            builder.edKey(*options.edKey);
+        const QString path = builder.create();
+        if (!options.unsignedCode) {
+            codesign::SigningOptions signing;
+            if (options.team)
+                signing.identity = m_authority.developerId(*options.team);
+            codesign::CodeSigner(signing).sign(path);
+        }
+        return path;
+    }
+
+    // The app in the applications folder as the scanner reads it.
+    InstalledApp installed(const QString& path)
+    {
+        const auto app = Scanner::read(QUrl::fromLocalFile(path),
+            QUrl::fromLocalFile(m_sandbox.applications()), *m_services.codeSigning);
+        EXPECT_TRUE(app);
+        return app.value_or(InstalledApp {});
+    }
+
+    // A zip of the app, served at /Foo.zip; returns its bytes.
+    QByteArray serveZip(const QString& app)
+    {
+        const QString zip = m_sandbox.root() + u"/Foo.zip"_s;
+        QFile::remove(zip);
+        {
+            test::ZipWriter writer(zip);
+            writer.tree(app, QFileInfo(app).fileName());
+        }
+        return serve(zip);
+    }
+
+    QByteArray serve(const QString& file)
+    {
+        const QByteArray bytes = readAll(file);
+        m_server.on(u"/Foo.zip"_s, test::Response { .body = bytes });
+        return bytes;
+    }
+
+    Release release(SourceKind kind, const QByteArray& bytes, bool statedSize = true) const
+    {
+        Release result;
+        result.kind = kind;
+        result.version = u"2.0"_s;
+        Download download;
+        download.url = m_server.url(u"/Foo.zip"_s);
+        if (statedSize)
+            download.size = bytes.size();
+        result.download = download;
+        return result;
+    }
+
+    Outcome install(const InstalledApp& app, const Release& release, PhaseCallback extra = {})
+    {
+        Outcome outcome;
+        const Updater updater(m_services.services(), m_sandbox.applications(), m_sandbox.trash());
+        try {
+            outcome.log
+                = test::await(updater.install(app, release, [&outcome, extra](const InstallPhase& phase) {
+                      outcome.phases.append(phase);
+                      if (extra)
+                          extra(phase);
+                  }));
+        } catch (const UpdateError& error) {
+            outcome.error = error.description();
+        }
+        return outcome;
+    }
+
+    // Applications and Trash hold exactly this, and no work or staging folder is left.
+    void expectWorld(const Snapshot& applications, const Snapshot& trash)
+    {
+        EXPECT_EQ(test::difference(applications, test::snapshot(m_sandbox.applications())), QString());
+        EXPECT_EQ(test::difference(trash, test::snapshot(m_sandbox.trash())), QString());
+        EXPECT_EQ(m_sandbox.leftovers(), QStringList());
+    }
+
+    test::TestAuthority m_authority;
+    test::InstallSandbox m_sandbox;
+    test::TestServices m_services;
+    test::TestServer m_server;
+};
+
+TEST_F(InstallTest, SparkleZipWithEdDSAForAnAdHocApp)
+{
+    const EdKey key;
+    const QString path = makeApp(m_sandbox.applications(), { .edKey = key.publicKey() });
+    const Snapshot old = test::snapshot(path);
+    const QString fresh = makeApp(
+        m_sandbox.inputs(), { .version = u"2.0"_s, .build = u"2"_s, .edKey = key.publicKey(), .seed = 2 });
+    const Snapshot freshTree = test::snapshot(fresh);
+    const QByteArray zip = serveZip(fresh);
+    Release update = release(SourceKind::sparkle, zip);
+    update.download->edSignature = key.sign(zip);
+
+    const Outcome outcome = install(installed(path), update);
+    ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
+    EXPECT_EQ(*outcome.log,
+        QStringList({
+            u"Size matches: %1 bytes"_s.arg(zip.size()),
+            u"EdDSA signature valid for Foo's public key"_s,
+            u"Code signature valid; the installed app is ad-hoc signed, so its EdDSA key vouched for the download"_s,
+            u"Bundle com.example.foo 2.0 is newer than 1.0"_s,
+            u"Swapped in; the old copy moved to "_s + m_sandbox.trash(),
+        }));
+    ASSERT_GE(outcome.phases.size(), 4);
+    EXPECT_EQ(outcome.phases.first(), InstallPhase::downloading(0));
+    EXPECT_EQ(outcome.phases.at(outcome.phases.size() - 2), InstallPhase::verifying());
+    EXPECT_EQ(outcome.phases.last(), InstallPhase::installing());
+    expectWorld(test::under(u"Foo.app"_s, freshTree), test::under(u"Foo.app"_s, old));
+}
+
+TEST_F(InstallTest, HomebrewZipWithChecksumAndADeveloperTeam)
+{
+    const QString path = makeApp(m_sandbox.applications(), { .team = u"TEAMAAAAAA"_s });
+    const Snapshot old = test::snapshot(path);
+    const QString fresh = makeApp(
+        m_sandbox.inputs(), { .version = u"2.0"_s, .build = u"2"_s, .team = u"TEAMAAAAAA"_s, .seed = 2 });
+    const Snapshot freshTree = test::snapshot(fresh);
+    const QByteArray zip = serveZip(fresh);
+    Release update = release(SourceKind::homebrew, zip, false);
+    // Casks may write the digest in capitals.
+    update.download->sha256
+        = QString::fromLatin1(QCryptographicHash::hash(zip, QCryptographicHash::Sha256).toHex().toUpper());
+
+    const Outcome outcome = install(installed(path), update);
+    ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
+    EXPECT_EQ(*outcome.log,
+        QStringList({
+            u"Size: %1 bytes (the source doesn't state one)"_s.arg(zip.size()),
+            u"SHA-256 matches the source"_s,
+            u"Code signature valid and meets the installed app's designated requirement (team TEAMAAAAAA)"_s,
+            u"Bundle com.example.foo 2.0 is newer than 1.0"_s,
+            u"Swapped in; the old copy moved to "_s + m_sandbox.trash(),
+        }));
+    expectWorld(test::under(u"Foo.app"_s, freshTree), test::under(u"Foo.app"_s, old));
+}
+
+TEST_F(InstallTest, DiskImageWithALicenceAgreement)
+{
+    const QString path = makeApp(m_sandbox.applications(), { .team = u"TEAMAAAAAA"_s });
+    const Snapshot old = test::snapshot(path);
+    const QString volume = m_sandbox.inputs() + u"/volume"_s;
+    const QString fresh
+        = makeApp(volume, { .version = u"2.0"_s, .build = u"2"_s, .team = u"TEAMAAAAAA"_s, .seed = 2 });
+    const Snapshot freshTree = test::snapshot(fresh);
+    QFile::link(u"/Applications"_s, volume + u"/Applications"_s);
+    const QString image = m_sandbox.root() + u"/Foo.dmg"_s;
+    udif::WriteOptions options;
+    options.licenseText = u"By opening this image you agree to be nice."_s;
+    udif::writeDiskImage(volume, u"Foo"_s, image, options);
+    const QByteArray bytes = serve(image);
+
+    const Outcome outcome = install(installed(path), release(SourceKind::sparkle, bytes));
+    ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
+    EXPECT_TRUE(outcome.log->contains(u"The disk image came with the developer's license agreement, which "
+                                      u"Corvanta accepted to open it: the "
+                                      u"developer's license terms apply to this app."_s))
+        << outcome.log->join(u'\n').toStdString();
+    EXPECT_EQ(outcome.log->last(), u"Swapped in; the old copy moved to "_s + m_sandbox.trash());
+    expectWorld(test::under(u"Foo.app"_s, freshTree), test::under(u"Foo.app"_s, old));
+}
+
+TEST_F(InstallTest, TheRealDeveloperIdUpdatePair)
+{
+    // Apple's own roots and an Apple silicon Mac, which the real app is built for.
+    codesign::TrustAnchors apple;
+    for (const QString& name : { u"apple-AppleIncRootCertificate.cer"_s, u"apple-AppleRootCA-G3.cer"_s }) {
+        for (const QByteArray& der :
+            codesign::TrustAnchors::parseCertificates(readAll(realworld + u"/macho/"_s + name)))
+            apple.add(der);
+    }
+    m_services.codeSigning = std::make_unique<codesign::PortableCodeSigning>(apple, CpuType::arm64);
+    const QString unpacked = m_sandbox.inputs() + u"/v1"_s;
+    Ditto::create()->extractZip(realworld + u"/zip/sparkle-DevSignedApp.zip"_s, unpacked);
+    const QString path = m_sandbox.applications() + u"/DevSignedApp.app"_s;
+    ASSERT_TRUE(QDir().rename(unpacked + u"/DevSignedApp.app"_s, path));
+    const Snapshot old = test::snapshot(path);
+    const QByteArray zip = serve(realworld + u"/zip/sparkle-DevSignedAppVersion2.zip"_s);
+
+    const Outcome outcome = install(installed(path), release(SourceKind::sparkle, zip));
+    ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
+    EXPECT_EQ(*outcome.log,
+        QStringList({
+            u"Size matches: %1 bytes"_s.arg(zip.size()),
+            u"Code signature valid and meets the installed app's designated requirement (team ZCK58M894E)"_s,
+            u"Bundle com.zoo.SignedApp 2.0 is newer than 1.0"_s,
+            u"Swapped in; the old copy moved to "_s + m_sandbox.trash(),
+        }));
+    const QString version2 = m_sandbox.inputs() + u"/v2"_s;
+    Ditto::create()->extractZip(realworld + u"/zip/sparkle-DevSignedAppVersion2.zip"_s, version2);
+    expectWorld(test::under(u"DevSignedApp.app"_s, test::snapshot(version2 + u"/DevSignedAppVersion2.app"_s)),
+        test::under(u"DevSignedApp.app"_s, old));
+}
+
+class Refusals;
+
+// One way an update goes wrong: what to serve and what the user reads.
+struct Refusal {
+    const char* name;
+    std::function<void(Refusals&, InstalledApp&, Release&)> arrange;
+    QString text; // %APPS% stands for the applications folder
+    bool requestsNothing = false; // refused before the download
+    enum { never, beforehand, whileInstalling } launch = never; // when the app runs
+};
+
+class Refusals : public InstallTest, public testing::WithParamInterface<Refusal> {
+public:
+    using InstallTest::makeApp;
+    using InstallTest::release;
+    using InstallTest::serve;
+    using InstallTest::serveZip;
+    QString inputs() const { return m_sandbox.inputs(); }
+    test::TestServer& server() { return m_server; }
+    QString root() const { return m_sandbox.root(); }
+    const EdKey& key() const { return m_key; }
+
+private:
+    EdKey m_key;
+};
+
+// A newer build of Foo as the team signs it, zipped and served, with its
+// release: the starting point every refusal changes one thing of.
+QByteArray goodUpdate(Refusals& fixture, InstalledApp&, Release& update, AppOptions options = {})
+{
+    options.version = u"2.0"_s;
+    options.build = u"2"_s;
+    options.seed = 2;
+    if (!options.team && !options.unsignedCode && !options.adHoc)
+        options.team = u"TEAMAAAAAA"_s;
+    QDir(fixture.inputs() + u"/Foo.app"_s).removeRecursively();
+    const QByteArray zip = fixture.serveZip(fixture.makeApp(fixture.inputs(), options));
+    update = fixture.release(SourceKind::sparkle, zip);
+    return zip;
+}
+
+void PrintTo(const Refusal& refusal, std::ostream* out)
+{
+    *out << refusal.name;
+}
+
+TEST_P(Refusals, LeaveTheInstalledAppUntouched)
+{
+    const Refusal& row = GetParam();
+    const QString path = makeApp(m_sandbox.applications(), { .team = u"TEAMAAAAAA"_s });
+    InstalledApp app = installed(path);
+    Release update;
+    goodUpdate(*this, app, update);
+    row.arrange(*this, app, update);
+    m_server.clearRequests();
+
+    // A copy of sleep inside the bundle stands for the app's own process.
+    const QString executable = path + u"/Contents/MacOS/sleeper"_s;
+    if (row.launch != Refusal::never) {
+        ASSERT_TRUE(QFile::copy(u"/bin/sleep"_s, executable));
+    }
+    const Snapshot before = test::snapshot(m_sandbox.applications());
+    QProcess process;
+    const auto launch = [&] {
+        process.start(executable, { u"30"_s });
+        process.waitForStarted();
+    };
+    if (row.launch == Refusal::beforehand)
+        launch();
+    const Outcome outcome = install(app, update, [&](const InstallPhase& phase) {
+        if (phase == InstallPhase::installing() && row.launch == Refusal::whileInstalling)
+            launch();
+    });
+    process.kill();
+    process.waitForFinished();
+
+    QString text = row.text;
+    text.replace(u"%APPS%"_s, QFileInfo(m_sandbox.applications()).canonicalFilePath());
+    EXPECT_EQ(outcome.error.value_or(u"(installed)"_s), text);
+    EXPECT_EQ(test::difference(before, test::snapshot(m_sandbox.applications())), QString());
+    EXPECT_EQ(test::snapshot(m_sandbox.trash()).size(), 1);
+    EXPECT_EQ(m_sandbox.leftovers(), QStringList());
+    if (row.requestsNothing) {
+        EXPECT_TRUE(m_server.requests().isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCheck, Refusals,
+    testing::Values(Refusal { "no download", [](auto&, auto&, Release& r) { r.download.reset(); },
+                        u"Sparkle doesn't offer a download Corvanta can install."_s, true },
+        Refusal { "a store release", [](auto&, auto&, Release& r) { r.kind = SourceKind::appStore; },
+            u"Mac App Store doesn't offer a download Corvanta can install."_s, true },
+        Refusal { "outside the folder",
+            [](Refusals& fixture, InstalledApp& a, auto&) {
+                const QString elsewhere = fixture.root() + u"/Elsewhere"_s;
+                a.url = QUrl::fromLocalFile(fixture.makeApp(elsewhere, { .team = u"TEAMAAAAAA"_s }));
+            },
+            u"Foo isn't inside %APPS%."_s, true },
+        Refusal { "running", [](auto&, auto&, auto&) {}, u"Foo is running. Quit it first."_s, true,
+            Refusal::beforehand },
+        Refusal { "EdDSA key without a signature", [](auto&, InstalledApp& a, auto&) { a.edKey = u"AAAA"_s; },
+            u"Foo only accepts EdDSA-signed updates, and this one isn't signed."_s, true },
+        Refusal { "neither key nor developer",
+            [](Refusals&, InstalledApp& a, auto&) {
+                a.team.reset();
+                codesign::CodeSigner(codesign::SigningOptions {}).sign(a.url.toLocalFile());
+            },
+            u"Foo isn't signed by a developer, so Corvanta can't confirm the download is genuine. Download "
+            u"it from "
+            u"its website."_s,
+            true },
+        Refusal { "empty",
+            [](Refusals& fixture, auto&, Release& r) {
+                fixture.server().on(u"/Foo.zip"_s, test::Response {});
+                r.download->size.reset();
+            },
+            u"The download is empty."_s },
+        Refusal { "size",
+            [](Refusals& fixture, auto&, Release& r) {
+                // Without a length the server can't be caught early; the file is.
+                fixture.server().on(u"/Foo.zip"_s,
+                    test::Response { .body = QByteArray(1000, 'x'), .omitContentLength = true });
+                r.download->size = 999;
+            },
+            u"The download is 1000 bytes but should be 999. It may be incomplete or corrupted."_s },
+        Refusal { "checksum", [](auto&, auto&, Release& r) { r.download->sha256 = QString(64, u'0'); },
+            u"SHA-256 checksum mismatch. The download is corrupted or not the file the source published."_s },
+        Refusal { "EdDSA mismatch",
+            [](Refusals& fixture, InstalledApp& a, Release& r) {
+                a.edKey = fixture.key().publicKey();
+                r.download->edSignature = fixture.key().sign("another file");
+            },
+            u"EdDSA signature doesn't match Foo's public key. The download is corrupted or was tampered with."_s },
+        Refusal { "EdDSA malformed",
+            [](Refusals& fixture, InstalledApp& a, Release& r) {
+                a.edKey = fixture.key().publicKey();
+                r.download->edSignature = u"not*base64"_s;
+            },
+            u"The EdDSA key or signature is malformed."_s },
+        Refusal { "link out of the app",
+            [](Refusals& fixture, auto&, Release& r) {
+                const QString zip = fixture.root() + u"/evil.zip"_s;
+                {
+                    test::ZipWriter writer(zip);
+                    writer.file(u"Foo.app/Contents/Info.plist"_s, "x")
+                        .link(u"Foo.app/Contents/Up"_s, u"../../.."_s);
+                }
+                r = fixture.release(SourceKind::sparkle, fixture.serve(zip));
+            },
+            u"The download contains a link to a location outside the app (Up \u2192 ../../..). Refusing to install."_s },
+        Refusal { "not an archive",
+            [](Refusals& fixture, auto&, Release& r) {
+                r = fixture.release(
+                    SourceKind::sparkle, fixture.serve(realworld + u"/eddsa/sparkle-signed-test-file.txt"_s));
+            },
+            u"Unsupported download format. Corvanta installs from .zip and .dmg only."_s },
+        Refusal { "unsigned",
+            [](Refusals& fixture, InstalledApp& a, Release& r) {
+                goodUpdate(fixture, a, r, { .unsignedCode = true });
+            },
+            u"The new version's code signature is invalid: code object is not signed at all."_s },
+        Refusal { "another developer",
+            [](Refusals& fixture, InstalledApp& a, Release& r) {
+                goodUpdate(fixture, a, r, { .team = u"TEAMBBBBBB"_s });
+            },
+            u"The download isn't signed by the developer of the installed Foo (it doesn't meet the installed "
+            u"app's "
+            u"designated requirement; the download is signed by TEAMBBBBBB). Refusing to install."_s },
+        // A designated requirement names the identifier, so only an app
+        // vouched for by its EdDSA key gets as far as comparing identifiers.
+        Refusal { "another app",
+            [](Refusals& fixture, InstalledApp& a, Release& r) {
+                codesign::CodeSigner(codesign::SigningOptions {}).sign(a.url.toLocalFile());
+                a.team.reset();
+                a.edKey = fixture.key().publicKey();
+                const QByteArray zip
+                    = goodUpdate(fixture, a, r, { .bundleID = u"com.example.bar"_s, .adHoc = true });
+                r.download->edSignature = fixture.key().sign(zip);
+            },
+            u"The download contains a different app, not com.example.foo."_s },
+        Refusal { "not newer",
+            [](auto&, InstalledApp& a, auto&) {
+                a.version = u"2.0"_s;
+                a.build = u"2"_s;
+            },
+            u"The download is version 2.0, not newer than the installed 2.0. Refusing to downgrade."_s },
+        Refusal { "another processor",
+            [](Refusals& fixture, InstalledApp& a, Release& r) {
+                goodUpdate(fixture, a, r,
+                    { .cpuType
+                        = CpuType::ofThisBuild() == CpuType::arm64 ? CpuType::x86_64 : CpuType::arm64 });
+            },
+            u"The download doesn't include a build for this Mac's processor."_s },
+        Refusal { "opened again", [](auto&, auto&, auto&) {}, u"Foo was opened again. Quit it and retry."_s,
+            false, Refusal::whileInstalling }),
+    [](const testing::TestParamInfo<Refusal>& param) {
+        std::string name = param.param.name;
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+            '_');
+        return name;
+    });
+
+} // namespace
+} // namespace corvanta
