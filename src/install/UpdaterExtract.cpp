@@ -182,7 +182,10 @@ Extracted Updater::extract(const QString& file, const QString& work, const QStri
     QString volume;
     try {
         volume = images.attach(file, mountPoint, agreement);
-    } catch (const Error& error) {
+    } catch (const DiskImageError& error) {
+        // Already the sentence for the user: damaged, encrypted, unreadable.
+        throw UpdateError(error.description());
+    } catch (const SystemError& error) {
         throw UpdateError(u"hdiutil failed: "_s + error.description());
     }
     // The image is detached on every path out, also when the copy fails.

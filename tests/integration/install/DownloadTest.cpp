@@ -210,6 +210,16 @@ TEST_F(DownloadTest, RefusesLinksThatAreNotWebAddressesBeforeAnyRequest)
     }
     EXPECT_TRUE(m_server.requests().isEmpty());
     EXPECT_TRUE(workEntries().isEmpty());
+
+    // Nor does a redirect lead there.
+    m_server.on(u"/to-file"_s, Response::redirect(u"file:///etc/passwd"_s));
+    m_server.on(u"/to-ftp"_s, Response::redirect(u"ftp://127.0.0.1/Foo.zip"_s));
+    for (const QString& path : { u"/to-file"_s, u"/to-ftp"_s }) {
+        const Outcome outcome = fetch(m_server.url(path));
+        ASSERT_TRUE(outcome.error) << path.toStdString();
+        EXPECT_TRUE(outcome.error->startsWith(u"Download failed"_s)) << outcome.error->toStdString();
+        EXPECT_TRUE(workEntries().isEmpty());
+    }
 }
 
 } // namespace

@@ -172,6 +172,30 @@ TEST_F(ExtractTest, MountsDiskImagesWhateverTheirName)
     }
 }
 
+TEST_F(ExtractTest, PassesOnTheReasonADamagedImageWontOpen)
+{
+    QFile original(realworld + u"/dmg/sparkle-SparkleTestCodeSign_apfs.bzip2-gpt-apfs.dmg"_s);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    QByteArray bytes = original.readAll();
+    for (qsizetype at = 1000; at < 1400; ++at)
+        bytes[at] = char(bytes[at] ^ 0x5a);
+    const QString file = m_work + u"/Foo.dmg"_s;
+    QFile damaged(file);
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(bytes);
+    damaged.close();
+
+    QString reason;
+    try {
+        m_services.diskImages->attach(file, m_sandbox.root() + u"/probe"_s, false);
+        FAIL() << "the damaged image opened";
+    } catch (const DiskImageError& error) {
+        reason = error.description();
+    }
+    EXPECT_EQ(refusal(file), reason);
+    expectDetached();
+}
+
 TEST_F(ExtractTest, RefusesImagesWithoutAnAppAndFilesThatAreNeither)
 {
     struct Row {
