@@ -178,7 +178,7 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
     auto watch = std::make_shared<Watch>();
     const QString partial = into + u"/.download-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces);
     watch->file.setFileName(partial);
-    if (!watch->file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!watch->file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         throw SystemError(
             u"Can't create %1: %2"_s.arg(partial, watch->file.errorString()), errno != 0 ? errno : EIO);
     // Nothing of a transfer that didn't finish stays in the work folder.
@@ -202,7 +202,7 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
     request.setRawHeader("Accept-Encoding", "identity");
     std::unique_ptr<QNetworkReply, ReplyLater> reply(session.get(request));
     // Bounded buffering: a slow disk slows the socket instead of growing memory.
-    reply->setReadBufferSize(1 << 20);
+    reply->setReadBufferSize(256 * 1024);
 
     QNetworkReply* raw = reply.get();
     auto stop = [watch, raw](const QString& text) {
