@@ -45,42 +45,42 @@ QString octal(mode_t mode)
 
 } // namespace
 
-QString makeApp(const QString& folder, const AppSpec& spec)
+QString makeApp(const QString& folder, const AppShape& shape)
 {
-    const QString app = folder + u'/' + spec.name + u".app"_s;
+    const QString app = folder + u'/' + shape.name + u".app"_s;
     const QString contents = app + u"/Contents"_s;
     const QByteArray plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
                              "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
                              "<plist version=\"1.0\"><dict>\n"
                              "<key>CFBundleIdentifier</key><string>"
-        + spec.bundleID.toUtf8()
+        + shape.bundleID.toUtf8()
         + "</string>\n"
           "<key>CFBundleShortVersionString</key><string>"
-        + spec.version.toUtf8()
+        + shape.version.toUtf8()
         + "</string>\n"
           "<key>CFBundleVersion</key><string>"
-        + spec.build.toUtf8()
+        + shape.build.toUtf8()
         + "</string>\n"
           "<key>CFBundleExecutable</key><string>"
-        + spec.name.toUtf8() + "</string>\n"
-        + (spec.edKey ? "<key>SUPublicEDKey</key><string>" + spec.edKey->toUtf8() + "</string>\n"
-                      : QByteArray())
+        + shape.name.toUtf8() + "</string>\n"
+        + (shape.edKey ? "<key>SUPublicEDKey</key><string>" + shape.edKey->toUtf8() + "</string>\n"
+                       : QByteArray())
         + "</dict></plist>\n";
     write(contents + u"/Info.plist"_s, plist);
-    write(contents + u"/MacOS/"_s + spec.name, "#!/bin/sh\n# " + spec.payload + "\n",
+    write(contents + u"/MacOS/"_s + shape.name, "#!/bin/sh\n# " + shape.payload + "\n",
         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
             | QFile::ReadOther | QFile::ExeOther);
-    write(contents + u"/Resources/en.lproj/Strings.txt"_s, "Hello " + spec.payload);
+    write(contents + u"/Resources/en.lproj/Strings.txt"_s, "Hello " + shape.payload);
     const QString framework = contents + u"/Frameworks/Kit.framework"_s;
-    write(framework + u"/Versions/A/Kit"_s, "kit " + spec.payload);
+    write(framework + u"/Versions/A/Kit"_s, "kit " + shape.payload);
     write(framework + u"/Versions/A/Resources/Info.plist"_s, "kit plist");
     link(u"A"_s, framework + u"/Versions/Current"_s);
     link(u"Versions/Current/Kit"_s, framework + u"/Kit"_s);
     link(u"Versions/Current/Resources"_s, framework + u"/Resources"_s);
-    for (int i = 0; i < spec.extraFiles; ++i) {
-        QByteArray data(spec.extraSize, char('a' + i % 26));
-        data.prepend(spec.payload);
+    for (int i = 0; i < shape.extraFiles; ++i) {
+        QByteArray data(shape.extraSize, char('a' + i % 26));
+        data.prepend(shape.payload);
         write(contents + u"/Resources/extra/%1.bin"_s.arg(i, 4, 10, QChar(u'0')), data);
     }
     return app;

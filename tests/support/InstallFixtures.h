@@ -23,7 +23,7 @@
 namespace corvanta::test {
 
 // What a test app bundle holds.
-struct AppSpec {
+struct AppShape {
     QString name = QStringLiteral("Foo"); // the bundle is "<name>.app"
     QString bundleID = QStringLiteral("com.example.foo");
     QString version = QStringLiteral("1.0");
@@ -36,7 +36,7 @@ struct AppSpec {
 
 // Writes "<folder>/<name>.app": Info.plist, an executable, resources and a
 // framework with the usual Versions/Current -> A links. Returns its path.
-QString makeApp(const QString& folder, const AppSpec& shape);
+QString makeApp(const QString& folder, const AppShape& shape);
 
 // Every item under `root` by relative path, with its kind, mode and content
 // ("file 0755 <sha256>", "dir 0755", "link -> A"); the root itself is the
