@@ -157,8 +157,10 @@ std::optional<QVariant> PropertyList::parse(const QByteArray& bytes)
 
 std::optional<QVariantMap> PropertyList::readDictionary(const QString& path)
 {
+    // An Info.plist is kilobytes; a huge one is read no further.
+    constexpr qint64 maxSize = 64 * 1024 * 1024;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxSize)
         return std::nullopt;
     const auto value = parse(file.readAll());
     if (!value || value->typeId() != QMetaType::QVariantMap)

@@ -17,7 +17,10 @@ public:
     // Every certificate (DER or PEM; .cer, .crt, .der, .pem) in `folder`;
     // files that hold no certificate are skipped.
     static TrustAnchors fromFolder(const QString& folder);
-    // Where a Linux installation keeps Apple's root certificates.
+    // Where a Linux installation keeps Apple's root certificates:
+    // /etc/corvanta/apple-roots, holding "Apple Root CA" and "Apple Root CA - G3"
+    // as published by Apple (DER .cer or PEM). Without them no signature is
+    // anchored at Apple, so every update that needs a developer match is refused.
     static QString defaultFolder();
 
     const QList<QByteArray>& certificates() const { return m_certificates; }

@@ -31,10 +31,13 @@ bool strict(std::uint32_t flags)
     return flags & ValidityFlags::strictValidate;
 }
 
+// Larger than any real Info.plist or resource seal; reading on would only serve a hostile bundle.
+constexpr qint64 maxWholeFile = 256 * 1024 * 1024;
+
 std::optional<QByteArray> readWhole(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxWholeFile)
         return std::nullopt;
     return file.readAll();
 }
@@ -334,6 +337,11 @@ ValidityResult Validator::validateAt(
         return ValidityResult::of(SigningStatus::notSigned);
     if (!QFileInfo(location->executablePath).isFile())
         return ValidityResult::of(SigningStatus::noMainExecutable);
+    // A link would let the bundle borrow another's signed executable or Info.plist.
+    if (strict(flags)
+        && (QFileInfo(location->executablePath).isSymLink()
+            || (location->isBundle() && QFileInfo(location->infoPlistPath).isSymLink())))
+        return ValidityResult::of(SigningStatus::regularFile);
     const auto image = SignedImage::open(location->executablePath);
     if (!image) {
         // A Mach-O header whose slices lie outside the file is damage, not an unsigned script.

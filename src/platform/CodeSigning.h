@@ -56,6 +56,7 @@ inline constexpr int resourceDirectoryFailed = -67023;
 inline constexpr int unsignedNestedCode = -67022;
 inline constexpr int badNestedCode = -67021;
 inline constexpr int resourceNotSupported = -67016;
+inline constexpr int regularFile = -67015;
 inline constexpr int unsealedAppRoot = -67014;
 inline constexpr int unsealedFrameworkRoot = -67008;
 inline constexpr int weakResourceEnvelope = -67007;
@@ -119,6 +120,8 @@ inline std::optional<QString> message(int status)
         return QStringLiteral("nested code is modified or invalid");
     case resourceNotSupported:
         return QStringLiteral("unsupported resource found (something not a directory, file or symlink)");
+    case regularFile:
+        return QStringLiteral("the main executable or Info.plist must be a regular file (no symlinks, etc.)");
     case unsealedAppRoot:
         return QStringLiteral("unsealed contents present in the bundle root");
     case unsealedFrameworkRoot:

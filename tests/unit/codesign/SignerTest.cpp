@@ -277,6 +277,14 @@ INSTANTIATE_TEST_SUITE_P(Changes, TamperMatrix,
                 file.resize(64);
             },
             SigningStatus::badObjectFormat },
+        Tamper { "MainExecutableReplacedByALink",
+            [](const QString& app) {
+                const QString elsewhere = app + u"/../Example-elsewhere"_s;
+                QFile::rename(executable(app), elsewhere);
+                ::symlink(
+                    QFile::encodeName(elsewhere).constData(), QFile::encodeName(executable(app)).constData());
+            },
+            SigningStatus::regularFile },
         Tamper { "MainExecutableRemoved", [](const QString& app) { QFile::remove(executable(app)); },
             SigningStatus::noMainExecutable },
         Tamper { "OtherAuthority",
