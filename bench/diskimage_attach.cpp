@@ -22,9 +22,7 @@ namespace {
 
 QString realImage(const char* name)
 {
-    // The shared folder sits beside the repository, as the tests' CORVANTA_REALWORLD does.
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + u"/../../shared/realworld/dmg/"_s
-        + QString::fromLatin1(name);
+    return QStringLiteral(CORVANTA_REALWORLD) + u"/dmg/"_s + QString::fromLatin1(name);
 }
 
 // Written once per run; removed at exit with its temporary folder.

@@ -95,7 +95,7 @@ inline std::optional<QString> message(int status)
     case badResource:
         return QStringLiteral("a sealed resource is missing or invalid");
     case resourceRulesInvalid:
-        return QStringLiteral("invalid resource specification rule(s)");
+        return QStringLiteral("the resource rules are invalid");
     case requirementInvalid:
         return QStringLiteral("invalid or corrupted code requirement(s)");
     case requirementUnsupported:
