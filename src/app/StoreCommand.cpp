@@ -74,6 +74,7 @@ std::variant<std::unique_ptr<StoreCommand>, QString> StoreCommand::open(
         command->m_prompts = std::make_unique<FixedPrompts>(false, context.out);
 
     StoreServices services { command->m_net, command->m_codeSigning, command->m_host, *command->m_prefs };
+    services.revealInSlices = false;
     QTextStream* out = &context.out;
     // Nothing opens a browser from the command line: the page is named instead.
     services.openURL

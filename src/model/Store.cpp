@@ -15,6 +15,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
@@ -32,7 +33,8 @@ QString cacheFolder(const Launch& launch)
 {
     if (const std::optional<QString> sandbox = launch.value(u"--sandbox"))
         return QFileInfo(*sandbox).dir().filePath(u"Caches"_s);
-    return QDir::home().filePath(u"Library/Caches/com.brenmoral.corvanta"_s);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(u"com.brenmoral.corvanta"_s);
 }
 
 } // namespace
@@ -48,8 +50,11 @@ Store::Store(StoreServices services, const Launch& launch, QObject* parent)
         m_folders = { QUrl::fromLocalFile(u"/Applications"_s),
             QUrl::fromLocalFile(QDir::home().filePath(u"Applications"_s)) };
 
-    if (const std::optional<QString> mock = launch.value(u"--mock"))
+    if (const std::optional<QString> mock = launch.value(u"--mock")) {
         m_endpoints = Endpoints::mock(QUrl(*mock));
+        // The mock plays GitHub's web pages too, for electron-updater's github provider.
+        m_githubWeb = QUrl(*mock);
+    }
 
     m_brew = std::make_unique<BrewIndex>(
         m_services.net, BrewIndex::indexURL(m_endpoints), cacheFolder(launch), m_services.host);
@@ -128,7 +133,9 @@ QCoro::Task<> Store::refresh(bool background, bool everything)
     // Named locals throughout: GCC 12 destroys temporaries of a co_await expression twice.
     const QList<QUrl> folders = m_folders;
     const CodeSigning* codeSigning = &m_services.codeSigning;
-    const auto scan = [folders, codeSigning] { return Scanner::scan(folders, *codeSigning); };
+    const QUrl githubWeb = m_githubWeb;
+    const auto scan
+        = [folders, codeSigning, githubWeb] { return Scanner::scan(folders, *codeSigning, githubWeb); };
     QFuture<std::vector<InstalledApp>> scanning = QtConcurrent::run(scan);
     std::vector<InstalledApp> scanned = co_await scanning;
 
@@ -166,7 +173,7 @@ QCoro::Task<> Store::refresh(bool background, bool everything)
     }();
 
     m_animation = Motion::spring(m_reduceMotion);
-    if (m_items.isEmpty() && !rebuilt.isEmpty()) {
+    if (m_items.isEmpty() && !rebuilt.isEmpty() && m_services.revealInSlices) {
         // The first list appears in slices rather than all at once.
         for (qsizetype start = 0; start < rebuilt.size(); start += revealSlice) {
             m_items << rebuilt.mid(start, revealSlice);

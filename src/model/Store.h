@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/GitHub.h"
 #include "install/Leftovers.h"
 #include "model/AppItem.h"
 #include "model/Filter.h"
@@ -43,6 +44,8 @@ struct StoreServices {
     const HostInfo& host;
     Prefs& prefs;
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;
+    // Whether the first list appears in slices; a front end with nothing to animate says no.
+    bool revealInSlices = true;
 
     // ---- Actions: what updating and removing apps use; null means the platform's own.
     Ditto* ditto = nullptr;
@@ -201,6 +204,7 @@ private:
     std::optional<QDateTime> m_lastChecked;
     QList<QUrl> m_folders;
     Endpoints m_endpoints;
+    QUrl m_githubWeb = corvanta::githubWeb;
     std::unique_ptr<BrewIndex> m_brew;
     QSet<QString> m_counting;
     bool m_reduceMotion = false;

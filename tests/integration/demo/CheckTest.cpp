@@ -76,8 +76,8 @@ protected:
             waitUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(120)));
         EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
         const QJsonDocument document = QJsonDocument::fromJson(process.readAllStandardOutput());
-        EXPECT_TRUE(document.isArray());
-        return document.array();
+        EXPECT_TRUE(document.isObject());
+        return document[u"apps"_s].toArray();
     }
 
     static QJsonObject checked(const QString& bundleID)

@@ -91,13 +91,20 @@ TEST_F(CheckCommand, JsonDocument)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(output, &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << output.toStdString();
-    const QJsonArray list = document.array();
+    const QJsonArray list = document[u"apps"_s].toArray();
     ASSERT_EQ(list.size(), 5);
+    EXPECT_EQ(document[u"hero"_s][u"headline"_s].toString(), u"2 updates ready"_s);
+    EXPECT_TRUE(document[u"hero"_s][u"summary"_s].toString().startsWith(
+        u"5 apps  \u00B7  2 up to date  \u00B7  1 can't be verified  \u00B7  checked "_s))
+        << document[u"hero"_s][u"summary"_s].toString().toStdString();
 
     const QJsonObject sparkly = byID(list, u"com.example.sparkly"_s);
     EXPECT_EQ(sparkly[u"path"_s].toString(), QDir(apps()).filePath(u"Sparkly.app"_s));
     EXPECT_EQ(sparkly[u"status"_s].toString(), u"update"_s);
     EXPECT_EQ(sparkly[u"statusText"_s].toString(), u"1.0 \u2192 1.2 from Sparkle."_s);
+    EXPECT_EQ(sparkly[u"card"_s].toObject(),
+        (QJsonObject {
+            { u"title"_s, u"Update available"_s }, { u"message"_s, u"1.0 \u2192 1.2 from Sparkle."_s } }));
     const QJsonObject release = sparkly[u"release"_s].toObject();
     EXPECT_EQ(release[u"kind"_s].toString(), u"Sparkle"_s);
     EXPECT_EQ(release[u"version"_s].toString(), u"1.2"_s);
@@ -135,6 +142,10 @@ TEST_F(CheckCommand, JsonDocument)
     EXPECT_TRUE(nothing[u"release"_s].isNull());
     EXPECT_EQ(nothing[u"statusText"_s].toString(),
         u"No update source: no App Store receipt, Sparkle feed, Homebrew cask, GitHub repository or Electron feed"_s);
+    // The card words a reason as a sentence of its own.
+    EXPECT_EQ(nothing[u"card"_s][u"message"_s].toString(),
+        u"Corvanta couldn't confirm whether this app is current. No update source: no App Store receipt, "
+        u"Sparkle feed, Homebrew cask, GitHub repository or Electron feed."_s);
 
     // The cask index was cached beside the sandbox, with its validator.
     EXPECT_TRUE(QFile::exists(root.filePath(u"Caches/cask.json"_s)));
@@ -148,7 +159,11 @@ TEST_F(CheckCommand, ReadableTable)
         run({ u"check"_s, u"--sandbox"_s, apps(), u"--mock"_s, server.url(u"/"_s).toString() }));
     EXPECT_TRUE(output.contains(u"Update available: 1.0 \u2192 1.2 from Sparkle."_s)) << output.toStdString();
     EXPECT_TRUE(output.contains(u"No cask installs Nothing.app"_s));
-    EXPECT_TRUE(output.endsWith(u"5 apps, 2 updates\n"_s)) << output.toStdString();
+    // The hero's two lines close the table.
+    const QStringList lines = output.trimmed().split(u'\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[lines.size() - 2], u"2 updates ready"_s);
+    EXPECT_TRUE(lines.last().startsWith(u"5 apps  \u00B7  2 up to date"_s)) << output.toStdString();
 }
 
 TEST_F(CheckCommand, BadArguments)
