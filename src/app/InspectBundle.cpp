@@ -1,4 +1,5 @@
 #include "app/Commands.h"
+#include "codesign/MachO.h"
 #include "codesign/PortableCodeSigning.h"
 #include "discovery/ElectronFeed.h"
 #include "discovery/PropertyList.h"
@@ -103,13 +104,47 @@ QString orNone(const std::optional<QUrl>& url)
     return url ? url->toString() : u"none"_s;
 }
 
+// What the installer would judge of this bundle as a download: its signature
+// under the installer's flags, its designated requirement and its architectures.
+struct Judgement {
+    ValidityResult validity;
+    std::optional<QString> designated;
+    QStringList architectures;
+
+    QString validityText() const
+    {
+        if (validity.isValid())
+            return u"valid"_s;
+        return u"invalid (%1): %2"_s.arg(QString::number(validity.status),
+            validity.message.value_or(u"error "_s + QString::number(validity.status)));
+    }
+};
+
+Judgement judge(const QString& path, const QString& anchorFolder)
+{
+    const codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors::fromFolder(anchorFolder) };
+    Judgement judgement { codeSigning.checkValidity(path, ValidityFlags::installer),
+        codeSigning.designatedRequirement(path), {} };
+    for (const std::uint32_t cpu : codeSigning.architectures(path))
+        judgement.architectures << codesign::architectureName(cpu);
+    return judgement;
+}
+
 } // namespace
 
 QCoro::Task<int> commands::inspectBundle(CliContext& context)
 {
-    if (context.arguments.size() != 1)
+    QStringList arguments = context.arguments;
+    QString anchorFolder = codesign::TrustAnchors::defaultFolder();
+    if (const qsizetype at = arguments.indexOf(u"--anchors"_s); at >= 0) {
+        if (at + 1 >= arguments.size())
+            co_return context.usage(u"--anchors needs a folder of root certificates."_s);
+        anchorFolder = arguments[at + 1];
+        arguments.remove(at, 2);
+    }
+    if (arguments.size() != 1)
         co_return context.usage(u"inspect bundle takes one bundle path."_s);
-    const QString path = QDir::cleanPath(QFileInfo(context.arguments[0]).absoluteFilePath());
+    const QString path = QDir::cleanPath(QFileInfo(arguments[0]).absoluteFilePath());
     const QUrl url = QUrl::fromLocalFile(path);
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).path());
     // Reading a team verifies nothing, so no trust anchors are needed.
@@ -126,12 +161,20 @@ QCoro::Task<int> commands::inspectBundle(CliContext& context)
     const QString ymlPath = contents + u"Resources/app-update.yml"_s;
     const std::optional<QMap<QString, QString>> appUpdate = ElectronFeed::readConfig(ymlPath);
     const QString format = info && info->format() == PropertyList::Format::binary ? u"binary"_s : u"xml"_s;
+    const Judgement judgement = judge(path, anchorFolder);
 
     if (context.json) {
         QJsonObject document = app->toJson();
         document[u"signingIdentifier"_s]
             = signing.identifier ? QJsonValue(*signing.identifier) : QJsonValue();
         document[u"isCorvanta"_s] = app->isCorvanta();
+        document[u"architectures"_s] = QJsonArray::fromStringList(judgement.architectures);
+        document[u"signature"_s] = QJsonObject { { u"valid"_s, judgement.validity.isValid() },
+            { u"status"_s, judgement.validity.status },
+            { u"message"_s,
+                judgement.validity.message ? QJsonValue(*judgement.validity.message) : QJsonValue() },
+            { u"designatedRequirement"_s,
+                judgement.designated ? QJsonValue(*judgement.designated) : QJsonValue() } };
         QJsonObject keys;
         for (const QString& key : readKeys) {
             if (info && info->contains(key))
@@ -156,6 +199,10 @@ QCoro::Task<int> commands::inspectBundle(CliContext& context)
     out << line(u"Build"_s, orNone(app->build));
     out << line(u"Team"_s, orNone(app->team));
     out << line(u"Signing ID"_s, orNone(signing.identifier));
+    out << line(u"Architectures"_s,
+        judgement.architectures.isEmpty() ? u"none readable"_s : judgement.architectures.join(u", "_s));
+    out << line(u"Signature"_s, judgement.validityText());
+    out << line(u"Requirement"_s, orNone(judgement.designated));
     out << line(u"App Store"_s, app->isAppStore ? u"yes (Contents/_MASReceipt/receipt)"_s : u"no"_s);
     out << line(u"Sparkle feed"_s, orNone(app->feedURL));
     out << line(u"EdDSA key"_s, orNone(app->edKey));

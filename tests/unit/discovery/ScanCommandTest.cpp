@@ -2,7 +2,10 @@
 #include "app/Cli.h"
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
+#include "support/SigningFixtures.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -132,3 +135,41 @@ TEST_F(ScanCommand, InspectBundleSaysWhyItCantRead)
 }
 
 } // namespace
+
+// A real Developer ID app judged as the installer would judge a download:
+// valid against Apple's root, its team's requirement, one architecture; a
+// flipped byte of its code turns the verdict.
+TEST(InspectBundle, JudgesTheSignatureAgainstTheGivenRoots)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(corvanta::test::extractZip(
+        corvanta::test::realworld(u"zip"_s, u"sparkle-DevSignedApp.zip"_s), dir.filePath(u"apps"_s)));
+    const QString app = dir.filePath(u"apps/DevSignedApp.app"_s);
+    const QString anchors = dir.filePath(u"anchors"_s);
+    ASSERT_TRUE(QDir().mkpath(anchors));
+    ASSERT_TRUE(QFile::copy(corvanta::test::realworld(u"macho"_s, u"apple-AppleIncRootCertificate.cer"_s),
+        anchors + u"/root.cer"_s));
+
+    const Outcome judged = run({ u"inspect"_s, u"bundle"_s, app, u"--anchors"_s, anchors, u"--json"_s });
+    ASSERT_EQ(judged.code, 0) << judged.err.toStdString();
+    const QJsonObject bundle = QJsonDocument::fromJson(judged.out.toUtf8()).object();
+    EXPECT_EQ(bundle[u"architectures"_s].toArray(), QJsonArray { u"arm64"_s });
+    const QJsonObject signature = bundle[u"signature"_s].toObject();
+    EXPECT_TRUE(signature[u"valid"_s].toBool());
+    EXPECT_TRUE(signature[u"designatedRequirement"_s].toString().contains(
+        u"certificate leaf[subject.OU] = ZCK58M894E"_s));
+
+    QFile executable(app + u"/Contents/MacOS/SignedApp"_s);
+    ASSERT_TRUE(executable.exists());
+    ASSERT_TRUE(executable.open(QIODevice::ReadWrite));
+    // The first page is the Mach-O header and load commands, all hashed.
+    ASSERT_TRUE(executable.seek(0x20));
+    const QByteArray byte = executable.peek(1);
+    ASSERT_EQ(byte.size(), 1);
+    executable.write(QByteArray(1, char(byte[0] ^ 0x01)));
+    executable.close();
+    const Outcome tampered = run({ u"inspect"_s, u"bundle"_s, app, u"--anchors"_s, anchors });
+    ASSERT_EQ(tampered.code, 0) << tampered.err.toStdString();
+    EXPECT_TRUE(tampered.out.contains(u"Signature:      invalid (-67061): "_s)) << tampered.out.toStdString();
+    EXPECT_TRUE(tampered.out.contains(u"Architectures:  arm64"_s)) << tampered.out.toStdString();
+}
