@@ -6,10 +6,9 @@
 #include "install/Updater.h"
 #include "sources/Net.h"
 #include "support/Await.h"
-#include "support/TestServer.h"
+#include "support/ServedFile.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -25,8 +24,6 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace corvanta;
 using namespace Qt::StringLiterals;
@@ -58,19 +55,6 @@ void makeFile(const QString& path)
         random.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
         file.write(block);
     }
-}
-
-// The child: serve the file until killed; the port goes up the pipe.
-[[noreturn]] void serve(int argc, char** argv, const QString& file, int pipe)
-{
-    QCoreApplication application(argc, argv);
-    test::TestServer server;
-    server.on(u"/App.zip"_s, test::Response::fromFile(file));
-    const quint16 port = server.port();
-    if (::write(pipe, &port, sizeof port) != sizeof port)
-        ::_exit(1);
-    ::close(pipe);
-    ::_exit(application.exec());
 }
 
 qint64 peakResidentKiB()
@@ -134,19 +118,8 @@ int main(int argc, char** argv)
 {
     const QString file = folder().filePath(u"App.zip"_s);
     makeFile(file);
-    int pipe[2];
-    if (::pipe(pipe) != 0)
-        return 1;
-    const pid_t server = ::fork();
-    if (server == 0) {
-        ::close(pipe[0]);
-        serve(argc, argv, file, pipe[1]);
-    }
-    ::close(pipe[1]);
-    quint16 port = 0;
-    if (::read(pipe[0], &port, sizeof port) != sizeof port)
-        return 1;
-    url() = QUrl(u"http://127.0.0.1:%1/App.zip"_s.arg(port));
+    const test::ServedFile server(file, u"/App.zip"_s);
+    url() = server.url();
 
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
@@ -160,8 +133,6 @@ int main(int argc, char** argv)
         std::printf("ratio to curl: %.2f (goal: 0.8 or more)\n", ours / curl);
     std::printf("peak resident memory: %.1f MiB (%.1f MiB before the downloads; goal: under 64 MiB)\n",
         double(peakResidentKiB()) / 1024, double(before) / 1024);
-    ::kill(server, SIGTERM);
-    ::waitpid(server, nullptr, 0);
     benchmark::Shutdown();
     return 0;
 }

@@ -1,0 +1,233 @@
+// A whole update of a 200 MB Developer ID app from a loopback server, as the
+// installer runs it, with its wall time split by phase: download (until the
+// installer reports verifying), verification and unpacking (until it reports
+// installing), and the swap. The verifying phase is then taken apart by
+// timing its pieces alone on the same download: the SHA-256 of the archive,
+// unpacking it, and validating the new app's code signature against the
+// installed app's designated requirement.
+
+#include "codesign/CodeSigner.h"
+#include "codesign/PortableCodeSigning.h"
+#include "discovery/Scanner.h"
+#include "install/Updater.h"
+#include "sources/Release.h"
+#include "support/Await.h"
+#include "support/BundleBuilder.h"
+#include "support/InstallFixtures.h"
+#include "support/MachOWriter.h"
+#include "support/ServedFile.h"
+#include "support/TestAuthority.h"
+#include "support/ZipWriter.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+using namespace corvanta;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr std::uint64_t codeSize = 150'000'000;
+constexpr int resourceFiles = 50;
+constexpr qint64 resourceSize = 1'000'000;
+const QString team = u"TEAMAAAAAA"_s;
+
+// Everything made once, before the server is forked.
+struct World {
+    QTemporaryDir root;
+    test::TestAuthority authority;
+    QString pristine; // the installed version, copied into place for every run
+    QString zip; // the new version
+    QString sha256;
+
+    QString applications() const { return root.filePath(u"Applications"_s); }
+    QString trash() const { return root.filePath(u"Trash"_s); }
+    QString installed() const { return applications() + u"/Foo.app"_s; }
+};
+
+World& world()
+{
+    static World made;
+    return made;
+}
+
+QString makeApp(const QString& folder, const QString& version, std::uint64_t size, int resources)
+{
+    test::BundleBuilder builder(folder, u"Foo"_s);
+    builder.bundleID(u"com.example.foo"_s)
+        .version(version)
+        .executable(u"Foo"_s, test::MachOWriter::executable(CpuType::ofThisBuild(), size, version.size()));
+    QRandomGenerator random(7);
+    QByteArray bytes(resourceSize, Qt::Uninitialized);
+    for (int i = 0; i < resources; ++i) {
+        random.fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+        builder.file(u"Contents/Resources/part%1.bin"_s.arg(i), bytes);
+    }
+    const QString path = builder.create();
+    codesign::SigningOptions signing;
+    signing.identity = world().authority.developerId(team);
+    codesign::CodeSigner(signing).sign(path);
+    return path;
+}
+
+void makeWorld()
+{
+    World& made = world();
+    QDir(made.root.path()).mkpath(u"Applications"_s);
+    QDir(made.root.path()).mkpath(u"Trash"_s);
+    made.pristine = makeApp(made.root.filePath(u"pristine"_s), u"1.0"_s, 20000, 0);
+    const QString fresh = makeApp(made.root.filePath(u"fresh"_s), u"2.0"_s, codeSize, resourceFiles);
+    made.zip = made.root.filePath(u"Foo.zip"_s);
+    {
+        test::ZipWriter writer(made.zip);
+        writer.tree(fresh, u"Foo.app"_s);
+    }
+    QDir(fresh).removeRecursively();
+    made.sha256 = Updater::sha256(made.zip);
+}
+
+// The services, made once the application object exists.
+test::TestServices& services()
+{
+    static test::TestServices made(
+        std::make_unique<codesign::PortableCodeSigning>(world().authority.anchors()));
+    return made;
+}
+
+QUrl& downloadURL()
+{
+    static QUrl url;
+    return url;
+}
+
+// A fresh copy of the installed version, and an empty Trash.
+InstalledApp putBack()
+{
+    const World& made = world();
+    QDir(made.installed()).removeRecursively();
+    QDir(made.trash()).removeRecursively();
+    QDir().mkpath(made.trash());
+    QProcess::execute(u"cp"_s, { u"-a"_s, made.pristine, made.applications() });
+    const auto app = Scanner::read(QUrl::fromLocalFile(made.installed()),
+        QUrl::fromLocalFile(made.applications()), *services().codeSigning);
+    if (!app)
+        qFatal("the installed copy can't be read");
+    return *app;
+}
+
+Release release()
+{
+    Release result;
+    result.kind = SourceKind::homebrew;
+    result.version = u"2.0"_s;
+    Download download;
+    download.url = downloadURL();
+    download.size = QFileInfo(world().zip).size();
+    download.sha256 = world().sha256;
+    result.download = download;
+    return result;
+}
+
+void wholeUpdate(benchmark::State& state)
+{
+    double download = 0, verifyAndUnpack = 0, swap = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const InstalledApp app = putBack();
+        const Updater updater(services().services(), world().applications(), world().trash());
+        state.ResumeTiming();
+
+        QElapsedTimer clock;
+        clock.start();
+        qint64 verifying = -1, installing = -1;
+        const PhaseCallback phase = [&](const InstallPhase& now) {
+            if (now.kind == InstallPhase::Kind::verifying && verifying < 0)
+                verifying = clock.nsecsElapsed();
+            if (now.kind == InstallPhase::Kind::installing && installing < 0)
+                installing = clock.nsecsElapsed();
+        };
+        try {
+            test::await(updater.install(app, release(), phase), std::chrono::minutes(10));
+        } catch (const UpdateError& error) {
+            state.SkipWithError(qPrintable(error.description()));
+            break;
+        }
+        const qint64 end = clock.nsecsElapsed();
+        download += double(verifying) / 1e9;
+        verifyAndUnpack += double(installing - verifying) / 1e9;
+        swap += double(end - installing) / 1e9;
+    }
+    state.counters["download_s"] = benchmark::Counter(download, benchmark::Counter::kAvgIterations);
+    state.counters["verify+unpack_s"]
+        = benchmark::Counter(verifyAndUnpack, benchmark::Counter::kAvgIterations);
+    state.counters["swap_s"] = benchmark::Counter(swap, benchmark::Counter::kAvgIterations);
+    state.SetBytesProcessed(state.iterations() * QFileInfo(world().zip).size());
+}
+
+void downloadChecksum(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Updater::sha256(world().zip));
+    state.SetBytesProcessed(state.iterations() * QFileInfo(world().zip).size());
+}
+
+void unpack(benchmark::State& state)
+{
+    const Updater updater(services().services(), world().applications(), world().trash());
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir work(world().root.filePath(u"work-XXXXXX"_s));
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(updater.extract(world().zip, work.path(), u"com.example.foo"_s));
+        state.PauseTiming(); // removing the tree isn't part of it
+        work.remove();
+        state.ResumeTiming();
+    }
+}
+
+void codeSignature(benchmark::State& state)
+{
+    const Updater updater(services().services(), world().applications(), world().trash());
+    QTemporaryDir work(world().root.filePath(u"work-XXXXXX"_s));
+    const QString app = updater.extract(world().zip, work.path(), u"com.example.foo"_s).app;
+    const CodeSigning& signing = *services().codeSigning;
+    const std::optional<QString> requirement = signing.designatedRequirement(world().pristine);
+    for (auto _ : state) {
+        if (!signing.checkValidity(app, ValidityFlags::installer, requirement).isValid())
+            state.SkipWithError("the new version's signature doesn't validate");
+    }
+}
+
+BENCHMARK(wholeUpdate)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(downloadChecksum)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(unpack)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(codeSignature)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    makeWorld();
+    const test::ServedFile server(world().zip, u"/Foo.zip"_s);
+    downloadURL() = server.url();
+
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    std::printf("update of a %.0f MB app (%.0f MB download)\n",
+        double(codeSize + resourceFiles * resourceSize) / 1e6, double(QFileInfo(world().zip).size()) / 1e6);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
