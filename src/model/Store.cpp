@@ -60,6 +60,7 @@ Store::Store(StoreServices services, const Launch& launch, QObject* parent)
         m_services.net, BrewIndex::indexURL(m_endpoints), cacheFolder(launch), m_services.host);
     m_animation = Motion::spring(m_reduceMotion);
     initActions(launch);
+    initSchedule(launch);
 }
 
 Store::~Store() = default;
@@ -263,12 +264,6 @@ Status Store::verdict(const AppItem& item) const
 {
     return Verdict::status(item.app(), item.release(), item.attempts(), m_services.prefs.ignoredApps(),
         m_services.prefs.ignoredVersions());
-}
-
-void Store::announce(bool background, bool everything)
-{
-    Q_UNUSED(background);
-    Q_UNUSED(everything);
 }
 
 QCoro::Task<> Store::syncLibrary()

@@ -7,6 +7,7 @@
 #include "model/Launch.h"
 #include "model/Motion.h"
 #include "model/Prompts.h"
+#include "notch/NotchSchedule.h"
 #include "platform/Permissions.h"
 #include "sources/Checker.h"
 #include "sources/Endpoints.h"
@@ -27,6 +28,11 @@
 namespace corvanta {
 
 class BrewIndex;
+class Clock;
+class Desktop;
+class NotchScheduler;
+class Notifier;
+class UpdateIsland;
 class CodeSigning;
 class DiskImages;
 class Ditto;
@@ -59,6 +65,11 @@ struct StoreServices {
     std::function<QCoro::Task<>(std::chrono::milliseconds)> sleep;
     // Opens a web or store page in the browser. Default: the desktop's opener.
     std::function<void(const QUrl&)> openURL;
+
+    // ---- Schedule and alerts: null means the platform's own.
+    Clock* time = nullptr; // the check schedule's and the notch alerts' clock and timers
+    Notifier* notifier = nullptr;
+    Desktop* desktop = nullptr;
 };
 
 // The one application model: the installed apps as the interface shows
@@ -163,6 +174,38 @@ public:
     // Removes the app and the chosen data; reports through `notice`, or an alert.
     QCoro::Task<> uninstall(AppItem* item, std::vector<Leftover> data, bool permanently);
 
+    // ---- Schedule, announcements and notifications (StoreSchedule.cpp) ----
+
+    // What the end of the last refresh announced, and through which channel.
+    struct Announcement {
+        enum class Channel { none, notch, notification };
+        bool background = false;
+        QStringList keys; // the fresh findings: bundle identifier @ release label
+        QStringList names;
+        Channel channel = Channel::none;
+        std::optional<NotchTrigger> trigger; // notch: what the scheduler was asked
+        std::optional<NotchDecision> decision; // notch: what it decided
+    };
+
+    // (Re)starts the check schedule: a background refresh every
+    // Prefs::intervalHours, counted from the end of the previous one; none
+    // below 1 hour. Restarts by itself when the interval changes.
+    void startSchedule();
+    bool scheduleRunning() const;
+    // Posts the update notification for `only` (default: every visible
+    // update). Nothing under --sandbox, without names or without leave.
+    QCoro::Task<> postNotification(std::optional<QStringList> only = std::nullopt);
+    // The notification's title and body for `names`.
+    static std::pair<QString, QString> notificationText(const QStringList& names);
+    // Waits until the notifications under way have been handed over.
+    QCoro::Task<> notificationsPosted();
+    const std::optional<Announcement>& lastAnnouncement() const;
+    NotchScheduler& notchScheduler();
+    UpdateIsland& island();
+    // The onboarding tour's step; while set, the user counts as busy in the app.
+    const std::optional<int>& tourStep() const;
+    void setTourStep(std::optional<int> step);
+
 Q_SIGNALS:
     void itemsChanged();
     void filterChanged();
@@ -178,6 +221,8 @@ Q_SIGNALS:
     void appManagementChanged();
     void notificationsChanged();
     void packageConsentChanged();
+    void announced();
+    void tourStepChanged();
 
 private:
     void apply(const QString& path, std::vector<Attempt> attempts, std::optional<Release> release);
@@ -187,7 +232,7 @@ private:
     void setChecked(int checked);
     void setToCheck(int toCheck);
 
-    // The announcement of background findings arrives with the check schedule.
+    // Tells the user about what a background refresh found: the notch panel or a notification.
     void announce(bool background, bool everything);
     // The library sync runs here once accounts exist; until then there is no session.
     QCoro::Task<> syncLibrary();
@@ -235,6 +280,11 @@ private:
     Permissions::State m_appManagement = Permissions::State::unknown;
     Permissions::Notifications m_notifications = Permissions::Notifications::notDetermined;
     std::optional<PackageQuestion> m_packageConsent;
+
+    // ---- Schedule, announcements and notifications ----------------------
+    struct Schedule;
+    void initSchedule(const Launch& launch);
+    std::shared_ptr<Schedule> m_schedule;
 };
 
 } // namespace corvanta
