@@ -13,6 +13,7 @@
 #include "support/BundleBuilder.h"
 #include "support/TestServer.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -97,10 +98,13 @@ int main(int argc, char** argv)
         worstGapMs = std::max(worstGapMs, gap);
         requests = int(server.requests().size());
     }
-    const double idealMs = double(requests) / 8.0 * 20.0;
+    // The first list appears in slices of 8 with a 35 ms pause after each
+    // before any check starts: time the refresh spends by design.
+    const double revealMs = std::ceil(appCount / 8.0) * 35.0;
+    const double idealMs = revealMs + double(requests) / 8.0 * 20.0;
     std::printf("refresh of %d apps: %.0f ms (best of 3)\n", appCount, bestMs);
-    std::printf("requests: %d; ideal (requests / 8 x 20 ms): %.0f ms; ratio %.2f\n", requests, idealMs,
-        bestMs / idealMs);
+    std::printf("requests: %d; ideal (reveal %.0f ms + requests / 8 x 20 ms): %.0f ms; ratio %.2f\n",
+        requests, revealMs, idealMs, bestMs / idealMs);
     std::printf(
         "longest main-thread gap between event-loop turns: %lld ms\n", static_cast<long long>(worstGapMs));
     return 0;
