@@ -1,4 +1,5 @@
 #include "app/Commands.h"
+#include "app/DemoRun.h"
 #include "base/Error.h"
 #include "demo/DemoServer.h"
 #include "demo/DemoSigner.h"
@@ -32,11 +33,28 @@ void onInterrupt(int)
 }
 
 struct DemoOptions {
-    enum class Mode { make, serve } mode = Mode::make;
+    enum class Mode { run, make, serve } mode = Mode::run;
     QString folder;
     std::optional<quint16> port;
     std::chrono::milliseconds latency { 0 };
+    DemoRunOptions run;
 };
+
+const QString demoUsage = u"demo takes [DIR] [--keep] [--headless], --make DIR [--port N], "
+                          u"or --serve DIR [--port N] [--latency MS]."_s;
+
+std::variant<DemoOptions, QString> runOptions(const CliContext& context)
+{
+    DemoOptions options;
+    QStringList rest = context.arguments;
+    options.run.keep = rest.removeAll(u"--keep"_s) > 0;
+    options.run.headless = rest.removeAll(u"--headless"_s) > 0;
+    if (rest.size() > 1 || (rest.size() == 1 && rest.front().startsWith(u"--"_s)))
+        return demoUsage;
+    if (!rest.isEmpty())
+        options.run.folder = QDir(rest.front()).absolutePath();
+    return options;
+}
 
 std::variant<DemoOptions, QString> demoOptions(const CliContext& context)
 {
@@ -52,8 +70,10 @@ std::variant<DemoOptions, QString> demoOptions(const CliContext& context)
     };
     const bool make = context.arguments.contains(u"--make"_s);
     const bool serve = context.arguments.contains(u"--serve"_s);
-    if (make == serve)
-        return u"demo needs either --make DIR or --serve DIR."_s;
+    if (!make && !serve)
+        return runOptions(context);
+    if (make && serve)
+        return u"demo takes --make DIR or --serve DIR, not both."_s;
     options.mode = make ? DemoOptions::Mode::make : DemoOptions::Mode::serve;
     const std::optional<QString> folder = take(make ? u"--make"_s : u"--serve"_s);
     if (!folder)
@@ -74,7 +94,7 @@ std::variant<DemoOptions, QString> demoOptions(const CliContext& context)
         options.latency = std::chrono::milliseconds(latency);
     }
     if (!rest.isEmpty())
-        return u"demo takes --make DIR [--port N], or --serve DIR [--port N] [--latency MS]."_s;
+        return demoUsage;
     return options;
 }
 
@@ -235,9 +255,11 @@ QCoro::Task<int> commands::demo(CliContext& context)
     if (const QString* problem = std::get_if<QString>(&parsed))
         co_return context.usage(*problem);
     const DemoOptions options = std::get<DemoOptions>(std::move(parsed));
-    if (options.mode == DemoOptions::Mode::make)
-        co_return co_await make(context, options);
-    co_return co_await serve(context, options);
+    // Named tasks: GCC 12 destroys temporaries of a co_await expression twice.
+    QCoro::Task<int> task = options.mode == DemoOptions::Mode::run ? runDemo(context, options.run)
+        : options.mode == DemoOptions::Mode::make                  ? make(context, options)
+                                                                   : serve(context, options);
+    co_return co_await std::move(task);
 }
 
 } // namespace corvanta

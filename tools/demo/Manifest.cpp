@@ -98,6 +98,7 @@ QJsonObject Manifest::toJson() const
             { u"team"_s, orNull(app.team) },
             { u"edKey"_s, app.edKey },
             { u"about"_s, app.about },
+            { u"digest"_s, app.digest },
             { u"check"_s, demo::toJson(app.check) },
             { u"update"_s, app.update ? QJsonValue(demo::toJson(*app.update)) : QJsonValue() },
         });
@@ -132,6 +133,7 @@ Manifest Manifest::fromJson(const QJsonObject& json)
         app.team = optionalText(entry[u"team"_s]);
         app.edKey = entry[u"edKey"_s].toBool();
         app.about = entry[u"about"_s].toString();
+        app.digest = entry[u"digest"_s].toString();
         app.check = checkFrom(entry[u"check"_s].toObject());
         if (entry[u"update"_s].isObject())
             app.update = updateFrom(entry[u"update"_s].toObject());

@@ -22,6 +22,11 @@ struct WorldLayout {
     // The demo certificate authority's root, the trust anchor of a demo run.
     QString anchors() const { return root + QStringLiteral("/Anchors"); }
     QString manifest() const { return root + QStringLiteral("/manifest.json"); }
+    // The settings of a run on this world, kept apart from the user's own.
+    QString preferences() const { return root + QStringLiteral("/Preferences.ini"); }
+    // Beside the Applications folder, as a sandboxed run places them.
+    QString trash() const { return root + QStringLiteral("/Trash"); }
+    QString library() const { return root + QStringLiteral("/Library"); }
 };
 
 // What a check must say about one sample app.
@@ -53,6 +58,7 @@ struct SampleApp {
     std::optional<QString> team;
     bool edKey = false;
     QString about; // what the sample shows, in one line
+    QString digest; // treeDigest() of the bundle as the world was made
     ExpectedCheck check;
     std::optional<ExpectedUpdate> update; // for an expected update only
 };

@@ -17,7 +17,7 @@ namespace {
 QStringList worldEntries(const WorldLayout& layout)
 {
     return { layout.applications(), layout.documents(), layout.anchors(), layout.manifest(),
-        layout.root + u"/Caches"_s, layout.root + u"/Trash"_s };
+        layout.root + u"/Caches"_s, layout.trash(), layout.library(), layout.preferences() };
 }
 
 void prepare(const WorldLayout& layout)

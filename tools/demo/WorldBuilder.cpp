@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "demo/Feeds.h"
+#include "demo/TreeDigest.h"
 #include "demo/ZipArchive.h"
 #include "diskimage/HybridVolume.h"
 
@@ -144,6 +145,9 @@ Manifest WorldBuilder::finish()
     manifest.base = m_base;
     manifest.signedCode = m_signer != nullptr;
     manifest.apps = m_apps;
+    // What the installed bundles are before anything updates them.
+    for (SampleApp& app : manifest.apps)
+        app.digest = treeDigest(m_layout.applications() + u'/' + app.path);
     manifest.save(m_layout.manifest());
     m_staging.reset();
     return manifest;

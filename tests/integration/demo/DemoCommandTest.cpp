@@ -120,6 +120,9 @@ std::ostream& operator<<(std::ostream& os, const UsageRow& row)
 
 class DemoCommandRefuses : public testing::TestWithParam<UsageRow> { };
 
+const QString demoUsage = u"demo takes [DIR] [--keep] [--headless], --make DIR [--port N], "
+                          u"or --serve DIR [--port N] [--latency MS]."_s;
+
 TEST_P(DemoCommandRefuses, WhatItCantDo)
 {
     QTemporaryDir folder;
@@ -134,9 +137,14 @@ TEST_P(DemoCommandRefuses, WhatItCantDo)
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, DemoCommandRefuses,
-    testing::Values(UsageRow { {}, u"demo needs either --make DIR or --serve DIR."_s, 2 },
-        UsageRow { { u"--make"_s, u"$DIR/a"_s, u"--serve"_s, u"$DIR/a"_s },
-            u"demo needs either --make DIR or --serve DIR."_s, 2 },
+    testing::Values(UsageRow { { u"--make"_s, u"$DIR/a"_s, u"--serve"_s, u"$DIR/a"_s },
+                        u"demo takes --make DIR or --serve DIR, not both."_s, 2 },
+        UsageRow { { u"$DIR/a"_s, u"$DIR/b"_s }, demoUsage, 2 },
+        UsageRow { { u"--headless"_s, u"--port"_s, u"8080"_s }, demoUsage, 2 },
+        UsageRow { { u"--make"_s, u"$DIR/a"_s, u"--keep"_s }, demoUsage, 2 },
+        // A folder for the demo must be empty or hold an earlier world, as for --make.
+        UsageRow { { u"--headless"_s, u"$DIR"_s },
+            u"$DIR isn't empty and holds no demo world; choose an empty or new folder."_s, 1 },
         UsageRow { { u"--make"_s }, u"--make and --serve need a folder."_s, 2 },
         UsageRow { { u"--make"_s, u"$DIR/a"_s, u"--port"_s, u"70000"_s },
             u"--port needs a port number from 1 to 65535."_s, 2 },

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/HostInfo.h"
+
+#include <optional>
+
+#include <QCoro/QCoroTask>
+#include <QString>
+#include <QUrl>
+
+namespace corvanta {
+
+// A demo world running for `corvanta demo`, as the main window opens on it:
+// the launch arguments --sandbox `sandbox` --mock `mock`, code signatures
+// judged against the demo authority in `anchors`, on the Mac `macOS` and
+// `appleSilicon` describe (pass the matching CPU type to PortableCodeSigning
+// and a FixedHostInfo to the store). The server keeps serving until the
+// returned task ends.
+struct DemoSession {
+    QString sandbox;
+    QUrl mock;
+    QString anchors;
+    QString preferences; // an INI file for the run's settings
+    SystemVersion macOS;
+    bool appleSilicon = true;
+};
+
+// HOOK for the window: opens the main window on the demo world and finishes
+// with the program's exit code when the user quits. None when this build has
+// no window, which makes the demo run headless in the terminal. `corvanta
+// demo` calls it only when a display is present and --headless isn't given.
+// The window's builder fills it in (DemoWindow.cpp), together with a
+// QApplication in main() for a demo with a display.
+QCoro::Task<std::optional<int>> openDemoWindow(const DemoSession& session);
+
+} // namespace corvanta
