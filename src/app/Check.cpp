@@ -1,5 +1,6 @@
 #include "app/Commands.h"
 #include "app/StoreCommand.h"
+#include "notch/NotchScheduler.h"
 #include "views/text/Hero.h"
 #include "views/text/StatusCard.h"
 
@@ -89,6 +90,78 @@ QString appText(const AppItem& item)
     return text;
 }
 
+QString triggerName(NotchTrigger trigger)
+{
+    switch (trigger) {
+    case NotchTrigger::login:
+        return u"login"_s;
+    case NotchTrigger::wake:
+        return u"wake"_s;
+    case NotchTrigger::check:
+        return u"check"_s;
+    case NotchTrigger::resume:
+        return u"resume"_s;
+    case NotchTrigger::manual:
+        break;
+    }
+    return u"manual"_s;
+}
+
+QJsonObject decisionJson(const NotchDecision& decision)
+{
+    if (const auto* wait = std::get_if<NotchDecision::Wait>(&decision.value))
+        return { { u"kind"_s, u"wait"_s }, { u"until"_s, wait->until.toString(Qt::ISODate) } };
+    if (const auto* skip = std::get_if<NotchDecision::Skip>(&decision.value))
+        return { { u"kind"_s, u"skip"_s }, { u"reason"_s, skip->reason } };
+    return { { u"kind"_s, u"show"_s } };
+}
+
+// What a background refresh announced, and through which channel.
+QJsonObject announcementJson(const Store::Announcement& announced)
+{
+    QJsonObject result { { u"keys"_s, QJsonArray::fromStringList(announced.keys) },
+        { u"names"_s, QJsonArray::fromStringList(announced.names) } };
+    switch (announced.channel) {
+    case Store::Announcement::Channel::none:
+        result[u"channel"_s] = u"none"_s;
+        break;
+    case Store::Announcement::Channel::notch:
+        result[u"channel"_s] = u"notch"_s;
+        result[u"trigger"_s] = triggerName(*announced.trigger);
+        result[u"decision"_s] = decisionJson(*announced.decision);
+        break;
+    case Store::Announcement::Channel::notification: {
+        result[u"channel"_s] = u"notification"_s;
+        const std::pair<QString, QString> text = Store::notificationText(announced.names);
+        result[u"title"_s] = text.first;
+        result[u"body"_s] = text.second;
+        break;
+    }
+    }
+    return result;
+}
+
+QString announcementText(const Store::Announcement& announced, bool sandboxed)
+{
+    if (announced.keys.isEmpty())
+        return u"Background announcement: nothing new.\n"_s;
+    QString text = u"Background announcement: "_s
+        + (announced.keys.size() == 1 ? u"1 new update"_s : u"%1 new updates"_s.arg(announced.keys.size()))
+        + u" ("_s + announced.keys.join(u", "_s) + u")\n"_s;
+    if (announced.channel == Store::Announcement::Channel::notification) {
+        const std::pair<QString, QString> posted = Store::notificationText(announced.names);
+        return text + u"Channel: notification \u201c"_s + posted.first + u"\u201d: "_s + posted.second
+            + (sandboxed ? u" (not posted under --sandbox)"_s : QString()) + u'\n';
+    }
+    text += u"Channel: notch panel, trigger "_s + triggerName(*announced.trigger) + u": "_s;
+    const NotchDecision& decision = *announced.decision;
+    if (const auto* wait = std::get_if<NotchDecision::Wait>(&decision.value))
+        return text + u"waits until "_s + wait->until.toString(Qt::ISODate) + u'\n';
+    if (const auto* skip = std::get_if<NotchDecision::Skip>(&decision.value))
+        return text + u"skipped, "_s + skip->reason + u'\n';
+    return text + u"shows\n"_s;
+}
+
 QString report(const Store& store, bool json)
 {
     if (json) {
@@ -97,7 +170,9 @@ QString report(const Store& store, bool json)
             apps.append(appJson(*item));
         const QJsonObject hero { { u"headline"_s, Hero::headline(store) },
             { u"summary"_s, Hero::summary(store) } };
-        const QJsonObject document { { u"apps"_s, apps }, { u"hero"_s, hero } };
+        QJsonObject document { { u"apps"_s, apps }, { u"hero"_s, hero } };
+        if (store.lastAnnouncement() && store.lastAnnouncement()->background)
+            document[u"announcement"_s] = announcementJson(*store.lastAnnouncement());
         return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
     }
     QString text;
@@ -114,13 +189,27 @@ QCoro::Task<int> commands::check(CliContext& context)
     std::variant<std::unique_ptr<StoreCommand>, QString> opened = StoreCommand::open(context, arguments);
     if (const QString* problem = std::get_if<QString>(&opened))
         co_return context.usage(*problem);
+    // --background: a quiet, scheduled-style refresh, and what it announces.
+    const bool background = arguments.removeAll(u"--background"_s) > 0;
     if (!arguments.isEmpty())
-        co_return context.usage(u"check takes only --sandbox DIR, --mock URL, --anchors DIR and --json."_s);
+        co_return context.usage(
+            u"check takes only --sandbox DIR, --mock URL, --anchors DIR, --background and --json."_s);
     const std::unique_ptr<StoreCommand> command = std::get<std::unique_ptr<StoreCommand>>(std::move(opened));
 
-    QCoro::Task<> loading = command->load();
-    co_await std::move(loading);
+    if (background) {
+        Store& store = command->store();
+        QCoro::Task<> refreshing = store.refresh(true, false);
+        co_await std::move(refreshing);
+        QCoro::Task<> posting = store.notificationsPosted();
+        co_await std::move(posting);
+    } else {
+        QCoro::Task<> loading = command->load();
+        co_await std::move(loading);
+    }
     context.out << report(command->store(), context.json);
+    if (background && !context.json && command->store().lastAnnouncement())
+        context.out << announcementText(
+            *command->store().lastAnnouncement(), context.launch().has(u"--sandbox"));
     co_return 0;
 }
 

@@ -28,7 +28,7 @@ const std::vector<CommandEntry>& table()
             u"The installed apps and what their bundles declare"_s, commands::scan },
         { { u"inspect"_s, u"bundle"_s }, u"PATH [--anchors DIR] [--json]"_s,
             u"Everything read from one app bundle"_s, commands::inspectBundle },
-        { { u"check"_s }, u"[--sandbox DIR] [--mock URL] [--json]"_s,
+        { { u"check"_s }, u"[--sandbox DIR] [--mock URL] [--background] [--json]"_s,
             u"Asks every source about every installed app"_s, commands::check },
         { { u"inspect"_s, u"signature"_s }, u"PATH [--anchors DIR] [--json]"_s,
             u"The code signature of a bundle or executable, and whether it is valid"_s,
