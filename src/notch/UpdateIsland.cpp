@@ -148,6 +148,12 @@ void UpdateIsland::detach()
     close();
 }
 
+void UpdateIsland::appBecameActive()
+{
+    if (m_state && m_scheduler.appInUse())
+        close();
+}
+
 void UpdateIsland::touch()
 {
     if (m_state)

@@ -32,8 +32,8 @@ public:
         bool noNotch = false;
     };
 
-    UpdateIsland(NotchHost& host, NotchScheduler& scheduler, Desktop& desktop, Clock& clock,
-        Options options, QObject* parent = nullptr);
+    UpdateIsland(NotchHost& host, NotchScheduler& scheduler, Desktop& desktop, Clock& clock, Options options,
+        QObject* parent = nullptr);
     ~UpdateIsland() override;
 
     // Shows the current updates: changes the rows of a panel that is up;
@@ -43,6 +43,8 @@ public:
     void show(bool automatic, bool preview);
     // Closes the panel at once when one is up.
     void detach();
+    // The application became active: a panel gives way once the user is in the app.
+    void appBecameActive();
 
     // The panel that is up, or null.
     IslandState* state() const { return m_state; }

@@ -333,6 +333,17 @@ TEST_F(UpdateIslandTest, UpdateAllKeepsThePanelAndOpenClosesItIntoTheWindow)
     EXPECT_EQ(openedMain, 1);
 }
 
+TEST_F(UpdateIslandTest, ThePanelGivesWayWhenTheUserComesIntoTheApp)
+{
+    island->show(true, false);
+    desktop.isActive = true;
+    island->appBecameActive(); // no window of ours yet: not in use
+    EXPECT_NE(island->state(), nullptr);
+    desktop.openWindows = { { u"Corvanta"_s, true, false, true } };
+    island->appBecameActive();
+    EXPECT_EQ(island->state(), nullptr);
+}
+
 TEST_F(UpdateIslandTest, TheSchedulerDropsThePanel)
 {
     scheduler.request(NotchTrigger::login);
