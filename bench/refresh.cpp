@@ -12,6 +12,7 @@
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
 #include "support/TestServer.h"
+#include "support/Unsigned.h"
 
 #include <cmath>
 #include <cstdio>
@@ -32,11 +33,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-class Unsigned : public CodeSigning {
-public:
-    SigningInformation signing(const QString&) const override { return {}; }
-};
 
 constexpr int appCount = 300;
 

@@ -3,6 +3,7 @@
 #include "platform/DiskImages.h"
 #include "sources/Net.h"
 #include "support/InstallFixtures.h"
+#include "support/Unsigned.h"
 
 #include <cerrno>
 #include <functional>
@@ -54,9 +55,7 @@ protected:
     std::unique_ptr<Rename> rename = Rename::create();
     std::unique_ptr<Workspace> workspace = Workspace::create();
     std::unique_ptr<DiskImages> diskImages = DiskImages::create();
-    struct Unsigned : CodeSigning {
-        SigningInformation signing(const QString&) const override { return {}; }
-    } unsigned_;
+    test::Unsigned unsigned_;
     CountingTrash trash;
     QString bundle = test::makeApp(sandbox.applications(), {});
 

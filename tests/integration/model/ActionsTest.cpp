@@ -7,6 +7,7 @@
 #include "support/BundleBuilder.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
+#include "support/Unsigned.h"
 
 #include <map>
 
@@ -27,11 +28,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-class Unsigned : public CodeSigning {
-public:
-    SigningInformation signing(const QString&) const override { return {}; }
-};
 
 // Answers by script and keeps what it was asked and told.
 class ScriptedPrompts : public Prompts {

@@ -8,6 +8,7 @@
 #include "support/BundleBuilder.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
+#include "support/Unsigned.h"
 
 #include <map>
 
@@ -26,11 +27,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-class Unsigned : public CodeSigning {
-public:
-    SigningInformation signing(const QString&) const override { return {}; }
-};
 
 // A sandbox Applications folder of App Store apps, and a loopback App Store
 // that answers each bundle identifier with a scripted version and delay.

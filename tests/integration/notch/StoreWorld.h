@@ -11,6 +11,7 @@
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
 #include "support/TestServer.h"
+#include "support/Unsigned.h"
 #include "unit/notch/ManualClock.h"
 #include "unit/notch/NotchFakes.h"
 
@@ -34,11 +35,6 @@ namespace corvanta::test {
 // desktop with one screen, and a notification server on a private bus.
 class StoreWorld : public testing::Test {
 protected:
-    class Unsigned : public CodeSigning {
-    public:
-        SigningInformation signing(const QString&) const override { return {}; }
-    };
-
     // Points HOME at the test's folder while it lives, so that an unsandboxed
     // store reads the test's Applications folder as the user's own.
     class HomeFolder {
@@ -61,7 +57,7 @@ protected:
     QTemporaryDir root;
     TestServer server;
     Net net;
-    Unsigned codeSigning;
+    test::Unsigned codeSigning;
     FixedHostInfo host { { 15, 0, 0 }, true };
     std::unique_ptr<Prefs> prefs;
     std::map<QString, QString> storeVersions; // bundle id → version the store lists

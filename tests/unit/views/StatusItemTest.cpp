@@ -5,6 +5,7 @@
 #include "platform/CodeSigning.h"
 #include "platform/HostInfo.h"
 #include "sources/Net.h"
+#include "support/Unsigned.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -16,17 +17,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class Unsigned : public CodeSigning {
-public:
-    SigningInformation signing(const QString&) const override { return {}; }
-};
-
 // An empty sandboxed store: enough for the status item's own bookkeeping.
 class StatusItemTest : public testing::Test {
 protected:
     QTemporaryDir root;
     Net net;
-    Unsigned codeSigning;
+    test::Unsigned codeSigning;
     FixedHostInfo host { { 15, 0, 0 }, true };
     std::unique_ptr<Prefs> prefs = std::make_unique<Prefs>(
         std::make_unique<QSettings>(root.filePath(u"prefs.ini"_s), QSettings::IniFormat), Launch());
