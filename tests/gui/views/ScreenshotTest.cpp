@@ -1,0 +1,145 @@
+#include "GuiWorld.h"
+#include "views/AppCard.h"
+#include "views/AppList.h"
+#include "views/MainWindow.h"
+#include "views/RemovalPrompt.h"
+#include "views/SettingsWindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QScrollBar>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace corvanta;
+using namespace corvanta::test;
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Renders the windows offscreen, in light and dark, for people to look at:
+// the main window over the demo world with apps in every status and
+// install phase and one card open, the removal prompt and the settings.
+// PNGs go to $CORVANTA_SCREENSHOTS, else to a temporary folder.
+class Screenshots : public testing::TestWithParam<Appearance> {
+protected:
+    static void SetUpTestSuite() { world = new GuiWorld; }
+    static void TearDownTestSuite()
+    {
+        delete world;
+        world = nullptr;
+    }
+
+    QString folder()
+    {
+        const QString configured = qEnvironmentVariable("CORVANTA_SCREENSHOTS");
+        if (!configured.isEmpty()) {
+            QDir().mkpath(configured);
+            return configured;
+        }
+        return scratch.path();
+    }
+
+    static QString suffix() { return GetParam() == Appearance::dark ? u"dark"_s : u"light"_s; }
+
+    // Saves and sanity-checks one picture: the right size, and not a blank.
+    void save(QWidget* widget, const QString& name)
+    {
+        GuiWorld::settle();
+        const QImage image = widget->grab().toImage();
+        const QString path = QDir(folder()).filePath(name + u'-' + suffix() + u".png"_s);
+        ASSERT_TRUE(image.save(path)) << path.toStdString();
+        EXPECT_EQ(image.size(), widget->size() * widget->devicePixelRatioF());
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 7) {
+            for (int x = 0; x < image.width(); x += 7)
+                colours.insert(image.pixel(x, y));
+        }
+        EXPECT_GT(colours.size(), 40) << "a nearly blank picture: " << path.toStdString();
+    }
+
+    AppItem* item(App& app, const QString& name)
+    {
+        for (AppItem* each : app.store().items()) {
+            if (each->app().name == name)
+                return each;
+        }
+        return nullptr;
+    }
+
+    static inline GuiWorld* world = nullptr;
+    QTemporaryDir scratch;
+};
+
+TEST_P(Screenshots, MainWindow)
+{
+    auto app = world->open(GetParam());
+    Store& store = app->store();
+    // Every install phase on one screen, as an "Update All" run and its aftermath would leave them.
+    item(*app, u"Atlas"_s)->setPhase(InstallPhase::verifying());
+    item(*app, u"Drift"_s)
+        ->setPhase(InstallPhase::failed(world->sample(u"Drift"_s).update->text.value_or(QString())));
+    item(*app, u"Ferry"_s)->setPhase(InstallPhase::blocked());
+    item(*app, u"Harbor"_s)->setPhase(InstallPhase::downloading(0.62));
+    item(*app, u"Kiln"_s)->setPhase(InstallPhase::queued());
+    item(*app, u"Lumen"_s)->setPhase(InstallPhase::done());
+    store.ignore(item(*app, u"Widgetry"_s));
+    store.setExpanded(item(*app, u"Nimbus Notes"_s)->id());
+    store.setSelection(item(*app, u"Nimbus Notes"_s)->id());
+    store.setNotice(u"Scribble and 2 data items moved to the Trash."_s);
+
+    MainWindow* window = app->mainWindow();
+    window->resize(1000, 1040);
+    window->show();
+    GuiWorld::settle();
+    save(window, u"main-window"_s);
+
+    // Further down: the open card with its sources, notes and actions.
+    AppList* list = window->list();
+    list->ensureWidgetVisible(list->card(item(*app, u"Nimbus Notes"_s)->id()), 0, 0);
+    save(window, u"main-window-details"_s);
+}
+
+TEST_P(Screenshots, RemovalPrompt)
+{
+    auto app = world->open(GetParam());
+    const QDir library(QFileInfo(world->world.layout.applications()).dir().filePath(u"Library"_s));
+    const QString id = world->sample(u"Quill"_s).bundleID;
+    for (const QString& path :
+        QStringList { u"Application Support/Quill/library.db"_s, u"Preferences/"_s + id + u".plist"_s,
+            u"Caches/"_s + id + u"/cache.bin"_s, u"LaunchAgents/"_s + id + u".beta.plist"_s }) {
+        QDir().mkpath(QFileInfo(library.filePath(path)).path());
+        QFile file(library.filePath(path));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(path.size() * 40000, 'x'));
+    }
+    app->mainWindow()->show();
+    app->store().setRemoving(item(*app, u"Quill"_s));
+    RemovalPrompt* prompt = app->removalPrompt();
+    ASSERT_NE(prompt, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !prompt->loading(); }, 30s));
+    prompt->adjustSize();
+    save(prompt, u"removal-prompt"_s);
+    prompt->reject();
+}
+
+TEST_P(Screenshots, Settings)
+{
+    auto app = world->open(GetParam());
+    app->openSettings();
+    SettingsWindow* settings = app->settingsWindow();
+    ASSERT_NE(settings, nullptr);
+    settings->adjustSize();
+    save(settings, u"settings"_s);
+    settings->close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Appearances, Screenshots, testing::Values(Appearance::light, Appearance::dark),
+    [](const testing::TestParamInfo<Appearance>& param) {
+        return param.param == Appearance::dark ? std::string("Dark") : std::string("Light");
+    });
+
+} // namespace
