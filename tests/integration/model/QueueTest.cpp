@@ -255,10 +255,13 @@ protected:
     {
         const QString helper = bundle + u"/Contents/MacOS/helper"_s;
         ASSERT_TRUE(QFile::copy(u"/bin/bash"_s, helper));
+        // "ready" comes after the trap: a terminate request sent before it would end the shell.
         const QString script
-            = (ignoreTerm ? u"trap '' TERM; "_s : QString()) + u"while :; do sleep 0.05; done"_s;
+            = (ignoreTerm ? u"trap '' TERM; "_s : QString()) + u"echo ready; while :; do sleep 0.05; done"_s;
         process.start(helper, { u"-c"_s, script });
         ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(waitUntil([&] { return process.canReadLine(); }));
+        ASSERT_EQ(process.readLine(), "ready\n");
         ASSERT_TRUE(waitUntil([&] { return !Workspace::create()->running(bundle).isEmpty(); }));
     }
 };
