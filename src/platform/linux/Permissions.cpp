@@ -1,5 +1,7 @@
 #include "platform/Permissions.h"
 
+#include "platform/Notifier.h"
+
 using namespace Qt::StringLiterals;
 
 namespace corvanta {
@@ -7,11 +9,18 @@ namespace corvanta {
 namespace {
 
 // Linux guards no app folders behind a privacy permission, so App
-// Management is what the system can't tell; notifications need no consent.
+// Management is what the system can't tell. Notifications need no consent,
+// but they need a notification server to show them.
 class LinuxPermissions : public Permissions {
 public:
     State appManagement() const override { return State::unknown; }
-    QCoro::Task<Notifications> notifications() const override { co_return Notifications::authorized; }
+
+    QCoro::Task<Notifications> notifications() const override
+    {
+        const std::unique_ptr<Notifier> notifier = Notifier::create();
+        QCoro::Task<Notifications> asking = notifier->requestAuthorization();
+        co_return co_await std::move(asking);
+    }
 };
 
 } // namespace
