@@ -378,7 +378,10 @@ QCoro::Task<> Store::update(AppItem* target)
 
     item->setInstallLog(log);
     const CodeSigning* codeSigning = &m_services.codeSigning;
-    const auto reread = [app, codeSigning] { return Scanner::read(app.url, app.folder, *codeSigning); };
+    const QUrl githubWeb = m_githubWeb;
+    const auto reread = [app, codeSigning, githubWeb] {
+        return Scanner::read(app.url, app.folder, *codeSigning, githubWeb);
+    };
     QFuture<std::optional<InstalledApp>> reading = QtConcurrent::run(reread);
     const std::optional<InstalledApp> fresh = co_await reading;
     if (!self || !item)
