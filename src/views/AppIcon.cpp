@@ -121,9 +121,7 @@ QPixmap AppIcon::of(const InstalledApp& app, int size, qreal ratio)
             QPointer<AppIcon> self(this);
             const auto reading = [self, path] {
                 const std::optional<QImage> read = AppIcon::read(path);
-                const QImage kept = read
-                    ? read->scaled(keptSize, keptSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                    : QImage();
+                const QImage kept = read ? read->scaledToWidth(keptSize, Qt::SmoothTransformation) : QImage();
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
                     [self, path, kept] {
@@ -145,8 +143,7 @@ QPixmap AppIcon::of(const InstalledApp& app, int size, qreal ratio)
     const QString key = path + u'|' + QString::number(size) + u'|' + QString::number(ratio);
     if (const auto found = m_pixmaps.constFind(key); found != m_pixmaps.constEnd())
         return *found;
-    QPixmap pixmap = QPixmap::fromImage(
-        image->scaled(QSize(size, size) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    QPixmap pixmap = QPixmap::fromImage(image->scaledToWidth(int(size * ratio), Qt::SmoothTransformation));
     pixmap.setDevicePixelRatio(ratio);
     m_pixmaps.insert(key, pixmap);
     return pixmap;

@@ -1,7 +1,9 @@
 #include "GuiWorld.h"
+#include "notch/UpdateIsland.h"
 #include "views/AppCard.h"
 #include "views/AppList.h"
 #include "views/MainWindow.h"
+#include "views/NotchPanel.h"
 #include "views/RemovalPrompt.h"
 #include "views/SettingsWindow.h"
 
@@ -135,6 +137,30 @@ TEST_P(Screenshots, Settings)
     settings->adjustSize();
     save(settings, u"settings"_s);
     settings->close();
+}
+
+TEST_P(Screenshots, NotchPanelMidUpdateAll)
+{
+    // Three updates found in the background, the others set aside.
+    const QStringList kept { u"Harbor"_s, u"Nimbus Notes"_s, u"Quill"_s };
+    auto prefs = world->prefs();
+    QStringList ignored;
+    for (const demo::SampleApp& sample : world->world.manifest.apps) {
+        if (!kept.contains(sample.name))
+            ignored << sample.bundleID;
+    }
+    prefs->setIgnoredApps(ignored);
+    App app(world->launch(), std::move(prefs));
+    Look::apply(GetParam());
+    await(app.store().refresh(false, false), 120s);
+    app.store().island().show(false, false);
+    NotchPanel* panel = app.notchPanel();
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }, 5s));
+    item(app, u"Harbor"_s)->setPhase(InstallPhase::done());
+    item(app, u"Nimbus Notes"_s)->setPhase(InstallPhase::downloading(0.42));
+    item(app, u"Quill"_s)->setPhase(InstallPhase::queued());
+    GuiWorld::settle();
+    save(panel, u"notch-panel"_s);
 }
 
 INSTANTIATE_TEST_SUITE_P(Appearances, Screenshots, testing::Values(Appearance::light, Appearance::dark),
