@@ -7,6 +7,7 @@
 #include "notch/UpdateIsland.h"
 #include "platform/linux/LinuxHostInfo.h"
 #include "sources/Net.h"
+#include "views/Brand.h"
 #include "views/Look.h"
 #include "views/MainWindow.h"
 #include "views/NotchPanel.h"
@@ -14,6 +15,7 @@
 #include "views/SettingsWindow.h"
 #include "views/SingleInstance.h"
 #include "views/StoreWatch.h"
+#include "views/TrayIcon.h"
 #include "views/WindowPrompts.h"
 
 #include <QAction>
@@ -54,6 +56,11 @@ App::App(const Launch& launch, std::unique_ptr<Prefs> prefs, QObject* parent)
 
     m_notch = std::make_unique<NotchPanel>(*m_store, m_store->island());
     connect(&m_store->island(), &UpdateIsland::openMainWindow, this, &App::openMainWindow);
+
+    m_tray = std::make_unique<TrayIcon>(*m_store);
+    connect(m_tray.get(), &TrayIcon::openMainWindow, this, &App::openMainWindow);
+    connect(m_tray.get(), &TrayIcon::openSettings, this, &App::openSettings);
+    connect(m_tray.get(), &TrayIcon::quit, this, &App::quit);
     connect(m_prefs.get(), &Prefs::themeChanged, this, &App::applyTheme);
 }
 
@@ -62,6 +69,7 @@ App::~App()
     // Windows go before the model they show.
     delete m_removal;
     delete m_settings;
+    m_tray.reset();
     m_notch.reset();
     m_main.reset();
     m_store->setPrompts(nullptr);
@@ -73,6 +81,7 @@ void App::start()
     QApplication::setQuitOnLastWindowClosed(false);
     // 1. The appearance, before any window shows.
     applyTheme();
+    QApplication::setWindowIcon(Brand::windowIcon());
     // 2–3. Taking over from other copies, the welcome and the setup window
     // come with first-run setup; nothing to do until it exists.
     // 4. The check schedule; it restarts by itself when the interval changes.
@@ -88,6 +97,8 @@ void App::start()
     }
     // 6. The notch alerts listen for unlocking and waking.
     m_store->notchScheduler().start();
+    // 7. The menu-bar icon, following the preference and the count.
+    m_tray->start();
     // 8. The first refresh (announcing everything on a quiet start) and the permission probe.
     m_store->refresh(m_quietStart, m_quietStart);
     m_store->refreshPermissions();

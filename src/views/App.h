@@ -16,6 +16,7 @@ namespace corvanta {
 class HostInfo;
 class MainWindow;
 class NotchPanel;
+class TrayIcon;
 class Net;
 class Prefs;
 class Store;
@@ -58,6 +59,7 @@ public:
     SettingsWindow* settingsWindow() const { return m_settings; }
     RemovalPrompt* removalPrompt() const { return m_removal; }
     NotchPanel* notchPanel() const { return m_notch.get(); }
+    TrayIcon* trayIcon() const { return m_tray.get(); }
 
 Q_SIGNALS:
     void quitRequested();
@@ -77,6 +79,7 @@ private:
     std::unique_ptr<WindowPrompts> m_prompts;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<NotchPanel> m_notch;
+    std::unique_ptr<TrayIcon> m_tray;
     QPointer<SettingsWindow> m_settings;
     QPointer<RemovalPrompt> m_removal;
 };
