@@ -7,6 +7,7 @@
 #include "sources/Release.h"
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
+#include "support/EdKey.h"
 #include "support/InstallFixtures.h"
 #include "support/MachOWriter.h"
 #include "support/TestAuthority.h"
@@ -23,7 +24,6 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 using namespace Qt::StringLiterals;
 
@@ -39,45 +39,6 @@ QByteArray readAll(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-// An Ed25519 key pair whose public half goes into SUPublicEDKey.
-struct EdKey {
-    struct Free {
-        void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-    };
-    std::unique_ptr<EVP_PKEY, Free> key;
-
-    EdKey()
-    {
-        EVP_PKEY* made = nullptr;
-        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
-        EVP_PKEY_keygen_init(context);
-        EVP_PKEY_keygen(context, &made);
-        EVP_PKEY_CTX_free(context);
-        key.reset(made);
-    }
-
-    QString publicKey() const
-    {
-        unsigned char raw[32];
-        size_t length = sizeof raw;
-        EVP_PKEY_get_raw_public_key(key.get(), raw, &length);
-        return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), qsizetype(length)).toBase64());
-    }
-
-    QString sign(const QByteArray& message) const
-    {
-        unsigned char signature[64];
-        size_t length = sizeof signature;
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
-        EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key.get());
-        EVP_DigestSign(context, signature, &length,
-            reinterpret_cast<const unsigned char*>(message.constData()), std::size_t(message.size()));
-        EVP_MD_CTX_free(context);
-        return QString::fromLatin1(
-            QByteArray(reinterpret_cast<char*>(signature), qsizetype(length)).toBase64());
-    }
-};
 
 // How a test app is built and signed.
 struct AppOptions {
@@ -202,7 +163,7 @@ protected:
 
 TEST_F(InstallTest, SparkleZipWithEdDSAForAnAdHocApp)
 {
-    const EdKey key;
+    const test::EdKey key;
     const QString path = makeApp(m_sandbox.applications(), { .edKey = key.publicKey() });
     const Snapshot old = test::snapshot(path);
     const QString fresh = makeApp(
@@ -332,10 +293,10 @@ public:
     QString inputs() const { return m_sandbox.inputs(); }
     test::TestServer& server() { return m_server; }
     QString root() const { return m_sandbox.root(); }
-    const EdKey& key() const { return m_key; }
+    const test::EdKey& key() const { return m_key; }
 
 private:
-    EdKey m_key;
+    test::EdKey m_key;
 };
 
 // A newer build of Foo as the team signs it, zipped and served, with its

@@ -7,6 +7,7 @@
 #include "sources/Net.h"
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
+#include "support/EdKey.h"
 #include "support/MachOWriter.h"
 #include "support/TestServer.h"
 #include "support/ZipWriter.h"
@@ -21,7 +22,6 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 using namespace corvanta;
 using namespace corvanta::test;
@@ -29,44 +29,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Sparkle's Ed25519 keys: the public key and signatures in Base64.
-class EdKey {
-public:
-    EdKey()
-    {
-        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
-        EVP_PKEY_keygen_init(context);
-        EVP_PKEY_keygen(context, &m_key);
-        EVP_PKEY_CTX_free(context);
-    }
-    ~EdKey() { EVP_PKEY_free(m_key); }
-    EdKey(const EdKey&) = delete;
-    EdKey& operator=(const EdKey&) = delete;
-
-    QString publicKey() const
-    {
-        unsigned char raw[32];
-        std::size_t length = sizeof raw;
-        EVP_PKEY_get_raw_public_key(m_key, raw, &length);
-        return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), qsizetype(length)).toBase64());
-    }
-    QString sign(const QByteArray& message) const
-    {
-        unsigned char signature[64];
-        std::size_t length = sizeof signature;
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
-        EVP_DigestSignInit(context, nullptr, nullptr, nullptr, m_key);
-        EVP_DigestSign(context, signature, &length,
-            reinterpret_cast<const unsigned char*>(message.constData()), std::size_t(message.size()));
-        EVP_MD_CTX_free(context);
-        return QString::fromLatin1(
-            QByteArray(reinterpret_cast<char*>(signature), qsizetype(length)).toBase64());
-    }
-
-private:
-    EVP_PKEY* m_key = nullptr;
-};
 
 QCoro::Task<> briefly()
 {

@@ -1,4 +1,5 @@
 #include "install/Updater.h"
+#include "support/EdKey.h"
 
 #include <cerrno>
 #include <memory>
@@ -9,7 +10,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 using namespace Qt::StringLiterals;
 
@@ -66,46 +66,6 @@ TEST(Sha256, RaisesTheFileSystemsError)
     }
 }
 
-struct FreeKey {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-
-// A fresh Ed25519 key pair: the public key and a signer, both as Base64.
-struct KeyPair {
-    std::unique_ptr<EVP_PKEY, FreeKey> key;
-
-    KeyPair()
-    {
-        EVP_PKEY* made = nullptr;
-        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
-        EVP_PKEY_keygen_init(context);
-        EVP_PKEY_keygen(context, &made);
-        EVP_PKEY_CTX_free(context);
-        key.reset(made);
-    }
-
-    QString publicKey() const
-    {
-        unsigned char raw[32];
-        size_t length = sizeof raw;
-        EVP_PKEY_get_raw_public_key(key.get(), raw, &length);
-        return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), qsizetype(length)).toBase64());
-    }
-
-    QString sign(const QByteArray& message) const
-    {
-        unsigned char signature[64];
-        size_t length = sizeof signature;
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
-        EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key.get());
-        EVP_DigestSign(context, signature, &length,
-            reinterpret_cast<const unsigned char*>(message.constData()), std::size_t(message.size()));
-        EVP_MD_CTX_free(context);
-        return QString::fromLatin1(
-            QByteArray(reinterpret_cast<char*>(signature), qsizetype(length)).toBase64());
-    }
-};
-
 TEST(EdDSA, ChecksSparklesPublishedSignatures)
 {
     const QString file = realworld + u"/eddsa/sparkle-signed-test-file.txt"_s;
@@ -125,7 +85,7 @@ TEST(EdDSA, ChecksSparklesPublishedSignatures)
 TEST(EdDSA, RefusesAnyChangeToTheFileAndMalformedInput)
 {
     QTemporaryDir dir;
-    const KeyPair pair;
+    const test::EdKey pair;
     const QByteArray data = randomBytes(200'000, 7);
     const QString file = writeFile(dir, u"download.zip"_s, data);
     const QString signature = pair.sign(data);
@@ -137,7 +97,7 @@ TEST(EdDSA, RefusesAnyChangeToTheFileAndMalformedInput)
         Updater::EdDSA::mismatch);
     EXPECT_EQ(Updater::checkEdDSA(pair.publicKey(), signature, writeFile(dir, u"short"_s, data.chopped(1))),
         Updater::EdDSA::mismatch);
-    EXPECT_EQ(Updater::checkEdDSA(KeyPair().publicKey(), signature, file), Updater::EdDSA::mismatch);
+    EXPECT_EQ(Updater::checkEdDSA(test::EdKey().publicKey(), signature, file), Updater::EdDSA::mismatch);
 
     const QByteArray rawKey = QByteArray::fromBase64(pair.publicKey().toLatin1());
     struct Row {
