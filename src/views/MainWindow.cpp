@@ -76,7 +76,7 @@ MainWindow::MainWindow(StoreWatch& watch, QWidget* parent)
 {
     setWindowTitle(windowTitleText);
     setObjectName(u"main"_s);
-    resize(920, 760);
+    resize(980, 780);
     setMinimumSize(640, 480);
 
     auto* central = new QWidget(this);
@@ -95,7 +95,7 @@ MainWindow::MainWindow(StoreWatch& watch, QWidget* parent)
     m_search->setObjectName(u"search"_s);
     m_search->setPlaceholderText(u"Search apps by name, bundle ID or source"_s);
     m_search->setClearButtonEnabled(true);
-    m_search->setMinimumWidth(200);
+    m_search->setMinimumWidth(150);
     m_search->setMaximumWidth(340);
     m_search->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_search->setMinimumHeight(34);
