@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
   clang lld clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-svg-dev qt6-image-formats-plugins
+  qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-svg-dev qt6-image-formats-plugins fonts-inter
   libqt6svg6
   qcoro-qt6-dev qtkeychain-qt6-dev
   libssl-dev libplist-dev libarchive-dev zlib1g-dev libbz2-dev liblzma-dev
