@@ -5,6 +5,7 @@
 #include "sources/Net.h"
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
+#include "support/Program.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 #include "support/Unsigned.h"
@@ -376,18 +377,11 @@ protected:
     // Runs the program while the server answers; returns what it printed.
     QString run(const QStringList& arguments, int expectedExit = 0)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, root.path());
-        environment.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
-        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(CORVANTA_BINARY),
-            arguments + QStringList { u"--sandbox"_s, apps(), u"--mock"_s, server.url().toString() });
-        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60s));
-        const QString errors = QString::fromUtf8(process.readAllStandardError());
-        EXPECT_EQ(process.exitCode(), expectedExit) << errors.toStdString();
-        return QString::fromUtf8(process.readAllStandardOutput()) + errors;
+        const ProgramRun ran = runProgram(
+            arguments + QStringList { u"--sandbox"_s, apps(), u"--mock"_s, server.url().toString() },
+            programEnvironment(root.path()), 60s);
+        EXPECT_EQ(ran.exitCode, expectedExit) << ran.err.toStdString();
+        return ran.out + ran.err;
     }
 };
 

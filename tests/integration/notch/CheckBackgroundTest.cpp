@@ -2,6 +2,7 @@
 #include "integration/notch/PrivateBus.h"
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
+#include "support/Program.h"
 #include "support/TestServer.h"
 
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -52,19 +52,11 @@ protected:
     {
         arguments.prepend(u"check"_s);
         arguments << u"--mock"_s << server.url().toString();
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, root.path());
-        environment.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
-        environment.insert(u"XDG_CACHE_HOME"_s, root.filePath(u"cache"_s));
+        QProcessEnvironment environment = programEnvironment(root.path());
         environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
-        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(CORVANTA_BINARY), arguments);
-        EXPECT_TRUE(
-            waitUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(60)));
-        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-        return process.readAllStandardOutput();
+        const ProgramRun ran = runProgram(arguments, environment, std::chrono::seconds(60));
+        EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+        return ran.out.toUtf8();
     }
 
     void setNotchMode(const char* mode)

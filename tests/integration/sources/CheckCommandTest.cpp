@@ -1,5 +1,6 @@
 #include "support/Await.h"
 #include "support/BundleBuilder.h"
+#include "support/Program.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
@@ -8,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -56,18 +56,10 @@ protected:
     // Runs the command while the server answers; returns stdout.
     QByteArray run(const QStringList& arguments, int expectedExit = 0)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, root.path());
-        environment.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
-        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(CORVANTA_BINARY), arguments);
-        EXPECT_TRUE(
-            waitUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(60)));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), expectedExit) << process.readAllStandardError().toStdString();
-        return process.readAllStandardOutput();
+        const ProgramRun ran
+            = runProgram(arguments, programEnvironment(root.path()), std::chrono::seconds(60));
+        EXPECT_EQ(ran.exitCode, expectedExit) << ran.err.toStdString();
+        return ran.out.toUtf8();
     }
 
     QTemporaryDir root;
