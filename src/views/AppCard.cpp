@@ -126,6 +126,12 @@ void AppCard::sync()
     if (!m_item)
         return;
     const AppItem& item = *m_item;
+    // An updated bundle may bring a new icon.
+    const std::optional<QString> version
+        = item.app().version.has_value() ? item.app().version : item.app().build;
+    if (m_shownVersion && *m_shownVersion != version)
+        AppIcon::shared().forget(m_id);
+    m_shownVersion = version;
     m_name->setText(item.app().name);
     m_versions->setText(versionsLine(item));
     m_icon->setPixmap(AppIcon::shared().of(item.app(), iconSize, devicePixelRatioF()));

@@ -69,6 +69,7 @@ private:
     QString m_id;
     bool m_expanded = false;
     bool m_selected = false;
+    std::optional<std::optional<QString>> m_shownVersion;
     QLabel* m_icon;
     QLabel* m_name;
     QLabel* m_versions;

@@ -215,9 +215,16 @@ void CardDetails::display(const AppItem& item, const QList<MenuEntry>& entries)
 {
     m_status->display(StatusCard::of(item));
 
-    clear(m_attemptRows);
+    // Rows are rebuilt only when the check changed, not on every step of a download.
+    QList<QUuid> attemptIds;
     for (const Attempt& attempt : item.attempts())
-        m_attemptRows->addWidget(attemptRow(attempt, m_attempts));
+        attemptIds << attempt.id;
+    if (attemptIds != m_attemptIds) {
+        m_attemptIds = attemptIds;
+        clear(m_attemptRows);
+        for (const Attempt& attempt : item.attempts())
+            m_attemptRows->addWidget(attemptRow(attempt, m_attempts));
+    }
     const bool anyAttempt = !item.attempts().empty();
     m_attemptsHeading->setVisible(anyAttempt);
     m_attempts->setVisible(anyAttempt);
@@ -230,8 +237,10 @@ void CardDetails::display(const AppItem& item, const QList<MenuEntry>& entries)
         (release ? u"What's new in "_s + release->label() : u"Release notes"_s).toUpper());
     m_notesHeading->setVisible(notes || link);
     m_notes->setVisible(notes);
-    if (notes)
-        m_notes->setNotes(*release->notes, release->kind == SourceKind::github);
+    if (notes && *release->notes != m_notesText) {
+        m_notesText = *release->notes;
+        m_notes->setNotes(m_notesText, release->kind == SourceKind::github);
+    }
     m_notesLink->setVisible(link);
     m_notesURL = link ? *release->notesURL : QUrl();
 
@@ -240,6 +249,9 @@ void CardDetails::display(const AppItem& item, const QList<MenuEntry>& entries)
     m_log->setVisible(log);
     m_log->setText(item.installLog().join(u'\n'));
 
+    if (entries == m_entries)
+        return;
+    m_entries = entries;
     QLayout* actions = m_actions->layout();
     clear(actions);
     for (const MenuEntry& entry : entries) {

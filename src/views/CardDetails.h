@@ -5,6 +5,7 @@
 #include <functional>
 
 #include <QTextBrowser>
+#include <QUuid>
 #include <QWidget>
 
 class QLabel;
@@ -67,6 +68,9 @@ private:
     QLabel* m_logHeading;
     QLabel* m_log;
     QWidget* m_actions;
+    QList<QUuid> m_attemptIds;
+    QList<MenuEntry> m_entries;
+    QString m_notesText;
 };
 
 } // namespace corvanta
