@@ -57,6 +57,15 @@ QLabel* note(const QString& text, QWidget* parent)
     return label;
 }
 
+// Labels of one width in every group, so the controls line up down the window.
+QLabel* rowLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setMinimumWidth(118);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
 QFrame* group(QWidget* parent, QFormLayout*& form)
 {
     auto* frame = new QFrame(parent);
@@ -110,7 +119,7 @@ SettingsWindow::SettingsWindow(Prefs& prefs, QWidget* parent)
 {
     setWindowTitle(u"Corvanta Settings"_s);
     setObjectName(u"Window"_s);
-    setMinimumWidth(520);
+    setMinimumWidth(580);
 
     for (int hours : intervals())
         m_interval->addItem(intervalText(hours), hours);
@@ -133,14 +142,14 @@ SettingsWindow::SettingsWindow(Prefs& prefs, QWidget* parent)
 
     QFormLayout* general = nullptr;
     QFrame* generalBox = group(this, general);
-    general->addRow(u"Menu bar"_s, m_menuBar);
-    general->addRow(u"Check for updates"_s, m_interval);
-    general->addRow(u"App Store"_s, m_hideAppStore);
-    general->addRow(u"Appearance"_s, m_theme);
+    general->addRow(rowLabel(u"Menu bar"_s, this), m_menuBar);
+    general->addRow(rowLabel(u"Check for updates"_s, this), m_interval);
+    general->addRow(rowLabel(u"App Store"_s, this), m_hideAppStore);
+    general->addRow(rowLabel(u"Appearance"_s, this), m_theme);
 
     QFormLayout* notch = nullptr;
     QFrame* notchBox = group(this, notch);
-    notch->addRow(u"Show updates"_s, m_notch);
+    notch->addRow(rowLabel(u"Show updates"_s, this), m_notch);
     notch->addRow(QString(), m_notchText);
     auto* hours = new QHBoxLayout;
     hours->setSpacing(8);
@@ -150,7 +159,7 @@ SettingsWindow::SettingsWindow(Prefs& prefs, QWidget* parent)
     hours->addWidget(m_quietFrom);
     hours->addWidget(new QLabel(u"to"_s, this));
     hours->addWidget(m_quietTo);
-    notch->addRow(u"Do not disturb"_s, hours);
+    notch->addRow(rowLabel(u"Do not disturb"_s, this), hours);
     notch->addRow(
         QString(), note(u"During quiet hours the notch stays still; updates wait until they end."_s, this));
 
