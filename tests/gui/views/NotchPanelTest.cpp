@@ -152,10 +152,14 @@ TEST_F(NotchPanelTest, HoldingLaterOffersMoreChoices)
 {
     NotchPanel& panel = drop();
     QStringList entries;
-    // Read the menu while it is open, then choose "Don't Show from the Notch".
-    QTimer::singleShot(std::chrono::milliseconds(NotchPanel::holdDelay + 400), &panel, [&] {
+    // Once the held button's menu is open, read it and choose "Don't Show from the Notch".
+    QTimer look;
+    look.setInterval(50);
+    QObject::connect(&look, &QTimer::timeout, &panel, [&] {
         QMenu* menu = panel.findChild<QMenu*>(u"holdMenu"_s);
-        ASSERT_NE(menu, nullptr);
+        if (!menu || !menu->isVisible())
+            return;
+        look.stop();
         for (QAction* action : menu->actions()) {
             if (!action->isSeparator())
                 entries << action->text();
@@ -166,8 +170,9 @@ TEST_F(NotchPanelTest, HoldingLaterOffersMoreChoices)
         }
         menu->close();
     });
+    look.start();
     QTest::mousePress(panel.laterButton(), Qt::LeftButton);
-    waitUntil([] { return false; }, std::chrono::milliseconds(NotchPanel::holdDelay + 800));
+    EXPECT_TRUE(waitUntil([&] { return !look.isActive(); }, 10s));
     QTest::mouseRelease(panel.laterButton(), Qt::LeftButton);
     GuiWorld::settle();
     EXPECT_EQ(entries,
