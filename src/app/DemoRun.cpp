@@ -168,7 +168,7 @@ bool DemoRun::start()
 DemoSession DemoRun::session() const
 {
     return { m_layout.applications(), m_server->base(), m_layout.anchors(), m_layout.preferences(),
-        m_manifest.macOS, m_manifest.appleSilicon };
+        m_manifest.macOS, m_manifest.appleSilicon, [] { return stopAsked.load(); } };
 }
 
 void DemoRun::openModel()

@@ -2,6 +2,7 @@
 
 #include "platform/HostInfo.h"
 
+#include <functional>
 #include <optional>
 
 #include <QCoro/QCoroTask>
@@ -23,6 +24,8 @@ struct DemoSession {
     QString preferences; // an INI file for the run's settings
     SystemVersion macOS;
     bool appleSilicon = true;
+    // Whether Ctrl-C asked the demo to stop; the window then quits.
+    std::function<bool()> stopRequested;
 };
 
 // HOOK for the window: opens the main window on the demo world and finishes

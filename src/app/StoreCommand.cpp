@@ -16,7 +16,7 @@ namespace corvanta {
 StoreCommand::StoreCommand(CliContext& context, const codesign::TrustAnchors& anchors)
     : m_out(context.out)
     , m_in(stdin)
-    , m_codeSigning(anchors)
+    , m_codeSigning(anchors, m_host.isAppleSilicon() ? CpuType::arm64 : CpuType::x86_64)
 {
 }
 

@@ -1,6 +1,7 @@
 #include "app/Cli.h"
 
 #include <cstdio>
+#include <memory>
 
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
@@ -30,6 +31,21 @@ bool wantsApplication(int argc, char** argv)
     const QString first = QString::fromLocal8Bit(argv[1]);
     return first.startsWith(u"--") && first != u"--help" && first != u"--json";
 }
+
+// `corvanta demo` opens the window on its world when there is a display,
+// so that command needs widgets too.
+bool demoWithWindow(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (arguments.value(0) != u"demo" || arguments.contains(u"--headless") || arguments.contains(u"--make")
+        || arguments.contains(u"--serve"))
+        return false;
+    if (qEnvironmentVariable("QT_QPA_PLATFORM") == u"offscreen")
+        return false;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
 #endif
 
 } // namespace
@@ -44,8 +60,12 @@ int main(int argc, char** argv)
         arguments.removeFirst();
         return corvanta::App::run(application, corvanta::Launch(arguments));
     }
+    const std::unique_ptr<QCoreApplication> application = demoWithWindow(argc, argv)
+        ? std::make_unique<QApplication>(argc, argv)
+        : std::make_unique<QCoreApplication>(argc, argv);
+#else
+    const auto application = std::make_unique<QCoreApplication>(argc, argv);
 #endif
-    QCoreApplication application(argc, argv);
     name();
 
     QTextStream out(stdout);
@@ -61,7 +81,7 @@ int main(int argc, char** argv)
         err.flush();
         QCoreApplication::exit(exitCode);
     };
-    QTimer::singleShot(0, &application, [&] { run(); });
-    application.exec();
+    QTimer::singleShot(0, application.get(), [&] { run(); });
+    application->exec();
     return exitCode;
 }

@@ -42,8 +42,10 @@ App::App(const Launch& launch, std::unique_ptr<Prefs> prefs, QObject* parent)
     , m_prefs(prefs ? std::move(prefs) : Prefs::open(launch))
 {
     const QString anchors = launch.value(u"--anchors").value_or(codesign::TrustAnchors::defaultFolder());
+    // Architecture checks judge downloads for the Mac this is, as the host says.
     m_codeSigning
-        = std::make_unique<codesign::PortableCodeSigning>(codesign::TrustAnchors::fromFolder(anchors));
+        = std::make_unique<codesign::PortableCodeSigning>(codesign::TrustAnchors::fromFolder(anchors),
+            m_host->isAppleSilicon() ? CpuType::arm64 : CpuType::x86_64);
     m_store = std::make_unique<Store>(StoreServices { *m_net, *m_codeSigning, *m_host, *m_prefs }, launch);
     m_watch = std::make_unique<StoreWatch>(*m_store);
     m_prompts = std::make_unique<WindowPrompts>(*m_store, [this]() -> QWidget* { return m_main.get(); });
@@ -148,7 +150,8 @@ void App::openRemoval()
 void App::quit()
 {
     Q_EMIT quitRequested();
-    QCoreApplication::quit();
+    if (m_quitsApplication)
+        QCoreApplication::quit();
 }
 
 int App::run(QApplication& application, const Launch& launch)

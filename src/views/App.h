@@ -50,6 +50,9 @@ public:
     void openMainWindow();
     void openSettings();
     void quit();
+    // Whether Quit also ends the application's event loop (yes, unless a
+    // caller such as the demo has more to do after the window closes).
+    void setQuitsApplication(bool quits) { m_quitsApplication = quits; }
 
     bool quietStart() const { return m_quietStart; }
     Store& store() { return *m_store; }
@@ -70,6 +73,7 @@ private:
 
     Launch m_launch;
     bool m_quietStart = false;
+    bool m_quitsApplication = true;
     std::unique_ptr<Net> m_net;
     std::unique_ptr<HostInfo> m_host;
     std::unique_ptr<codesign::PortableCodeSigning> m_codeSigning;
