@@ -4,6 +4,7 @@
 #include "model/AppItem.h"
 #include "model/Store.h"
 #include "model/UpdateControl.h"
+#include "views/text/ByteCount.h"
 #include "views/text/Hero.h"
 #include "views/text/StatusCard.h"
 
@@ -136,7 +137,7 @@ void DemoReport::phaseChanged(AppItem* item)
             const Download& download = *item->release()->download;
             message = download.url.fileName();
             if (download.size)
-                message += u", "_s + StoreCommand::byteCount(*download.size);
+                message += u", "_s + byteCount(*download.size);
         }
         break;
     case Kind::verifying:

@@ -1,5 +1,6 @@
 #include "app/StoreCommand.h"
 
+#include "views/text/ByteCount.h"
 #include "views/text/StatusCard.h"
 
 #include <cstdio>
@@ -114,20 +115,6 @@ AppItem* StoreCommand::find(const QString& which, QString& problem) const
             + paths.join(u'\n');
     }
     return nullptr;
-}
-
-QString StoreCommand::byteCount(std::int64_t bytes)
-{
-    if (bytes < 1000)
-        return QString::number(bytes) + (bytes == 1 ? u" byte"_s : u" bytes"_s);
-    static const char* const units[] = { "KB", "MB", "GB", "TB" };
-    double value = double(bytes);
-    int unit = -1;
-    while (value >= 1000 && unit < 3) {
-        value /= 1000;
-        ++unit;
-    }
-    return QString::number(value, 'f', 1) + u' ' + QLatin1StringView(units[unit]);
 }
 
 QString StoreCommand::line(const Leftover& leftover)

@@ -42,8 +42,6 @@ public:
     static QString describe(const AppItem& item);
     // A leftover's size (or a dash when unmeasured), path and whether it may be another app's.
     static QString line(const Leftover& leftover);
-    // "512 bytes", "12.3 KB", "1.2 GB": decimal units, as the Finder counts.
-    static QString byteCount(std::int64_t bytes);
 
 private:
     StoreCommand(CliContext& context, const codesign::TrustAnchors& anchors);

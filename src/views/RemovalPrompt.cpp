@@ -4,13 +4,13 @@
 #include "views/AppIcon.h"
 #include "views/Look.h"
 #include "views/Symbols.h"
+#include "views/text/ByteCount.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -18,20 +18,6 @@
 using namespace Qt::StringLiterals;
 
 namespace corvanta {
-
-QString RemovalPrompt::size(std::int64_t bytes)
-{
-    if (bytes < 1000)
-        return QString::number(bytes) + (bytes == 1 ? u" byte"_s : u" bytes"_s);
-    static const char* const units[] = { "KB", "MB", "GB", "TB" };
-    double value = double(bytes);
-    int unit = -1;
-    while (value >= 1000 && unit < 3) {
-        value /= 1000;
-        ++unit;
-    }
-    return QLocale().toString(value, 'f', value < 10 ? 1 : 0) + u' ' + QLatin1StringView(units[unit]);
-}
 
 QString RemovalPrompt::shortPath(const Leftover& leftover, const QString& library)
 {
@@ -170,7 +156,7 @@ void RemovalPrompt::setLeftovers(std::vector<Leftover> found)
                 orange.name(), Look::mix(Look::colors().card, orange, 0.14).name()));
             line->addWidget(mark);
         }
-        auto* amount = new QLabel(leftover.size ? size(*leftover.size) : u"—"_s, row);
+        auto* amount = new QLabel(leftover.size ? byteCount(*leftover.size) : u"—"_s, row);
         amount->setObjectName(u"size"_s);
         amount->setProperty("role", u"secondary"_s);
         amount->setMinimumWidth(64);

@@ -43,8 +43,6 @@ public:
     QLabel* status() const { return m_status; }
     bool loading() const { return m_loading; }
 
-    // "12.3 MB": decimal units, as the Finder counts.
-    static QString size(std::int64_t bytes);
     // The path as the Library shows it: "Application Support/Example".
     static QString shortPath(const Leftover& leftover, const QString& library);
 
