@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 namespace corvanta::test {
 
 // The application over the demo world: its sample apps in a sandbox, every
@@ -79,6 +81,19 @@ struct GuiWorld {
             count += app.check.status == status ? 1 : 0;
         return count;
     }
+};
+
+// A test suite whose tests share one demo world, made once for the suite.
+class GuiWorldSuite : public testing::Test {
+protected:
+    static void SetUpTestSuite() { world = new GuiWorld; }
+    static void TearDownTestSuite()
+    {
+        delete world;
+        world = nullptr;
+    }
+
+    static inline GuiWorld* world = nullptr;
 };
 
 } // namespace corvanta::test

@@ -18,15 +18,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class LaunchTest : public testing::Test {
+class LaunchTest : public GuiWorldSuite {
 protected:
-    static void SetUpTestSuite() { world = new GuiWorld; }
-    static void TearDownTestSuite()
-    {
-        delete world;
-        world = nullptr;
-    }
-    static inline GuiWorld* world = nullptr;
 };
 
 TEST_F(LaunchTest, ClosingTheMainWindowNeverQuits)

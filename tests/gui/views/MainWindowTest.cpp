@@ -27,15 +27,8 @@ namespace {
 
 // The window over the demo world after one refresh; the world is shared
 // and nothing here changes it.
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public GuiWorldSuite {
 protected:
-    static void SetUpTestSuite() { world = new GuiWorld; }
-    static void TearDownTestSuite()
-    {
-        delete world;
-        world = nullptr;
-    }
-
     void SetUp() override
     {
         app = world->open();
@@ -61,7 +54,6 @@ protected:
         return names;
     }
 
-    static inline GuiWorld* world = nullptr;
     std::unique_ptr<App> app;
     MainWindow* window = nullptr;
 };

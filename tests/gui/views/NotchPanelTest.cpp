@@ -22,15 +22,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // The panel over the demo world with three updates left (the others ignored).
-class NotchPanelTest : public testing::Test {
+class NotchPanelTest : public GuiWorldSuite {
 protected:
-    static void SetUpTestSuite() { world = new GuiWorld; }
-    static void TearDownTestSuite()
-    {
-        delete world;
-        world = nullptr;
-    }
-
     void SetUp() override
     {
         auto prefs = world->prefs();
@@ -64,7 +57,6 @@ protected:
         return nullptr;
     }
 
-    static inline GuiWorld* world = nullptr;
     const QStringList kept { u"Harbor"_s, u"Nimbus Notes"_s, u"Quill"_s };
     std::unique_ptr<App> app;
 };

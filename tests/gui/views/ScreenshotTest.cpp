@@ -26,15 +26,8 @@ namespace {
 // the main window over the demo world with apps in every status and
 // install phase and one card open, the removal prompt and the settings.
 // PNGs go to $CORVANTA_SCREENSHOTS, else to a temporary folder.
-class Screenshots : public testing::TestWithParam<Appearance> {
+class Screenshots : public GuiWorldSuite, public testing::WithParamInterface<Appearance> {
 protected:
-    static void SetUpTestSuite() { world = new GuiWorld; }
-    static void TearDownTestSuite()
-    {
-        delete world;
-        world = nullptr;
-    }
-
     QString folder()
     {
         const QString configured = qEnvironmentVariable("CORVANTA_SCREENSHOTS");
@@ -72,7 +65,6 @@ protected:
         return nullptr;
     }
 
-    static inline GuiWorld* world = nullptr;
     QTemporaryDir scratch;
 };
 

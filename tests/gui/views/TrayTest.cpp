@@ -18,14 +18,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TrayTest : public testing::Test {
+class TrayTest : public GuiWorldSuite {
 protected:
-    static void SetUpTestSuite() { world = new GuiWorld; }
-    static void TearDownTestSuite()
-    {
-        delete world;
-        world = nullptr;
-    }
     void SetUp() override
     {
         app = world->open();
@@ -34,7 +28,6 @@ protected:
         GuiWorld::settle();
     }
 
-    static inline GuiWorld* world = nullptr;
     std::unique_ptr<App> app;
     TrayIcon* tray = nullptr;
 };
