@@ -1,6 +1,7 @@
 #include "support/TestAuthority.h"
 
 #include "codesign/OpenSsl.h"
+#include "demo/CertificateParts.h"
 
 #include <openssl/rand.h>
 #include <openssl/ts.h>
@@ -15,35 +16,6 @@ namespace {
 KeyPtr newKey()
 {
     return KeyPtr(EVP_EC_gen("P-256"));
-}
-
-void addName(X509_NAME* name, const char* field, const QString& value)
-{
-    const QByteArray text = value.toUtf8();
-    X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
-        reinterpret_cast<const unsigned char*>(text.constData()), int(text.size()), -1, 0);
-}
-
-void addExtension(X509* certificate, X509* issuer, int nid, const char* value)
-{
-    X509V3_CTX context;
-    X509V3_set_ctx(&context, issuer ? issuer : certificate, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    X509_add_ext(certificate, extension, -1);
-    X509_EXTENSION_free(extension);
-}
-
-// One of Apple's marker extensions: the OID with an ASN.1 NULL as its value.
-void addMarker(X509* certificate, const char* oid, bool critical)
-{
-    const Asn1ObjectPtr object(OBJ_txt2obj(oid, 1));
-    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-    const unsigned char null[2] = { 0x05, 0x00 };
-    ASN1_OCTET_STRING_set(value, null, 2);
-    X509_EXTENSION* extension = X509_EXTENSION_create_by_OBJ(nullptr, object.get(), critical ? 1 : 0, value);
-    X509_add_ext(certificate, extension, -1);
-    X509_EXTENSION_free(extension);
-    ASN1_OCTET_STRING_free(value);
 }
 
 X509Ptr newCertificate(X509_NAME* subject, EVP_PKEY* subjectKey, X509* issuer, const QDateTime& notBefore,
@@ -92,33 +64,34 @@ TestAuthority::TestAuthority(const QString& name)
 
     m_keys->rootKey = newKey();
     X509_NAME* rootName = X509_NAME_new();
-    addName(rootName, "C", u"US"_s);
-    addName(rootName, "O", u"Test Apple Inc."_s);
-    addName(rootName, "OU", u"Test Certification Authority"_s);
-    addName(rootName, "CN", name);
+    demo::addNameEntry(rootName, "C", u"US"_s);
+    demo::addNameEntry(rootName, "O", u"Test Apple Inc."_s);
+    demo::addNameEntry(rootName, "OU", u"Test Certification Authority"_s);
+    demo::addNameEntry(rootName, "CN", name);
     m_keys->root = newCertificate(rootName, m_keys->rootKey.get(), nullptr, from, until);
     X509_NAME_free(rootName);
-    addExtension(m_keys->root.get(), nullptr, NID_basic_constraints, "critical,CA:TRUE");
-    addExtension(m_keys->root.get(), nullptr, NID_key_usage, "critical,keyCertSign,cRLSign");
-    addExtension(m_keys->root.get(), nullptr, NID_subject_key_identifier, "hash");
+    demo::addExtension(m_keys->root.get(), nullptr, NID_basic_constraints, "critical,CA:TRUE");
+    demo::addExtension(m_keys->root.get(), nullptr, NID_key_usage, "critical,keyCertSign,cRLSign");
+    demo::addExtension(m_keys->root.get(), nullptr, NID_subject_key_identifier, "hash");
     X509_sign(m_keys->root.get(), m_keys->rootKey.get(), EVP_sha256());
 
     m_keys->intermediateKey = newKey();
     X509_NAME* intermediateName = X509_NAME_new();
-    addName(intermediateName, "CN", u"Developer ID Certification Authority"_s);
-    addName(intermediateName, "OU", u"Test Certification Authority"_s);
-    addName(intermediateName, "O", u"Test Apple Inc."_s);
-    addName(intermediateName, "C", u"US"_s);
+    demo::addNameEntry(intermediateName, "CN", u"Developer ID Certification Authority"_s);
+    demo::addNameEntry(intermediateName, "OU", u"Test Certification Authority"_s);
+    demo::addNameEntry(intermediateName, "O", u"Test Apple Inc."_s);
+    demo::addNameEntry(intermediateName, "C", u"US"_s);
     m_keys->intermediate
         = newCertificate(intermediateName, m_keys->intermediateKey.get(), m_keys->root.get(), from, until);
     X509_NAME_free(intermediateName);
-    addExtension(m_keys->intermediate.get(), m_keys->root.get(), NID_basic_constraints, "critical,CA:TRUE");
-    addExtension(
+    demo::addExtension(
+        m_keys->intermediate.get(), m_keys->root.get(), NID_basic_constraints, "critical,CA:TRUE");
+    demo::addExtension(
         m_keys->intermediate.get(), m_keys->root.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
-    addExtension(m_keys->intermediate.get(), m_keys->root.get(), NID_subject_key_identifier, "hash");
-    addExtension(
+    demo::addExtension(m_keys->intermediate.get(), m_keys->root.get(), NID_subject_key_identifier, "hash");
+    demo::addExtension(
         m_keys->intermediate.get(), m_keys->root.get(), NID_authority_key_identifier, "keyid:always");
-    addMarker(m_keys->intermediate.get(), "1.2.840.113635.100.6.2.6", false);
+    demo::addMarker(m_keys->intermediate.get(), "1.2.840.113635.100.6.2.6", false);
     X509_sign(m_keys->intermediate.get(), m_keys->rootKey.get(), EVP_sha256());
 }
 
@@ -152,25 +125,26 @@ SigningIdentity TestAuthority::identity(const LeafOptions& options) const
 {
     KeyPtr key = newKey();
     X509_NAME* subject = X509_NAME_new();
-    addName(subject, "UID", options.team);
-    addName(subject, "CN", u"Developer ID Application: %1 (%2)"_s.arg(options.developer, options.team));
+    demo::addNameEntry(subject, "UID", options.team);
+    demo::addNameEntry(
+        subject, "CN", u"Developer ID Application: %1 (%2)"_s.arg(options.developer, options.team));
     if (options.teamInSubject)
-        addName(subject, "OU", options.team);
-    addName(subject, "O", options.developer);
-    addName(subject, "C", u"US"_s);
+        demo::addNameEntry(subject, "OU", options.team);
+    demo::addNameEntry(subject, "O", options.developer);
+    demo::addNameEntry(subject, "C", u"US"_s);
     const QDateTime notBefore = options.notBefore.isValid() ? options.notBefore : dayAgo();
     const QDateTime notAfter
         = options.notAfter.isValid() ? options.notAfter : QDateTime::currentDateTimeUtc().addYears(1);
     X509Ptr leaf = newCertificate(subject, key.get(), m_keys->intermediate.get(), notBefore, notAfter);
     X509_NAME_free(subject);
     X509* issuer = m_keys->intermediate.get();
-    addExtension(leaf.get(), issuer, NID_basic_constraints, "critical,CA:FALSE");
-    addExtension(leaf.get(), issuer, NID_key_usage, "critical,digitalSignature");
-    addExtension(leaf.get(), issuer, NID_ext_key_usage, "critical,codeSigning");
-    addExtension(leaf.get(), issuer, NID_subject_key_identifier, "hash");
-    addExtension(leaf.get(), issuer, NID_authority_key_identifier, "keyid:always");
+    demo::addExtension(leaf.get(), issuer, NID_basic_constraints, "critical,CA:FALSE");
+    demo::addExtension(leaf.get(), issuer, NID_key_usage, "critical,digitalSignature");
+    demo::addExtension(leaf.get(), issuer, NID_ext_key_usage, "critical,codeSigning");
+    demo::addExtension(leaf.get(), issuer, NID_subject_key_identifier, "hash");
+    demo::addExtension(leaf.get(), issuer, NID_authority_key_identifier, "keyid:always");
     if (options.developerIdMark)
-        addMarker(leaf.get(), "1.2.840.113635.100.6.1.13", true);
+        demo::addMarker(leaf.get(), "1.2.840.113635.100.6.1.13", true);
     X509_sign(leaf.get(), m_keys->intermediateKey.get(), EVP_sha256());
 
     SigningIdentity identity;
@@ -185,13 +159,13 @@ Timestamper TestAuthority::timestamper(const QDateTime& at) const
     // The authority's certificate, valid around `at` so the token verifies then.
     KeyPtr key = newKey();
     X509_NAME* subject = X509_NAME_new();
-    addName(subject, "CN", u"Test Timestamp Signer"_s);
-    addName(subject, "O", u"Test Apple Inc."_s);
+    demo::addNameEntry(subject, "CN", u"Test Timestamp Signer"_s);
+    demo::addNameEntry(subject, "O", u"Test Apple Inc."_s);
     X509Ptr certificate
         = newCertificate(subject, key.get(), m_keys->root.get(), at.addDays(-30), at.addDays(30));
     X509_NAME_free(subject);
-    addExtension(certificate.get(), m_keys->root.get(), NID_basic_constraints, "critical,CA:FALSE");
-    addExtension(certificate.get(), m_keys->root.get(), NID_ext_key_usage, "critical,timeStamping");
+    demo::addExtension(certificate.get(), m_keys->root.get(), NID_basic_constraints, "critical,CA:FALSE");
+    demo::addExtension(certificate.get(), m_keys->root.get(), NID_ext_key_usage, "critical,timeStamping");
     X509_sign(certificate.get(), m_keys->rootKey.get(), EVP_sha256());
     std::shared_ptr<EVP_PKEY> sharedKey(key.release(), EVP_PKEY_free);
     Certificate sharedCertificate = share(certificate);
@@ -253,13 +227,13 @@ SigningIdentity TestAuthority::selfSigned(
 {
     KeyPtr key = newKey();
     X509_NAME* subject = X509_NAME_new();
-    addName(subject, "CN", commonName);
+    demo::addNameEntry(subject, "CN", commonName);
     if (organizationalUnit)
-        addName(subject, "OU", *organizationalUnit);
+        demo::addNameEntry(subject, "OU", *organizationalUnit);
     X509Ptr leaf
         = newCertificate(subject, key.get(), nullptr, dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
     X509_NAME_free(subject);
-    addExtension(leaf.get(), nullptr, NID_ext_key_usage, "critical,codeSigning");
+    demo::addExtension(leaf.get(), nullptr, NID_ext_key_usage, "critical,codeSigning");
     X509_sign(leaf.get(), key.get(), EVP_sha256());
     SigningIdentity identity;
     identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "codesign/OpenSsl.h"
+#include "demo/CertificateParts.h"
 
 #include <QDateTime>
 
@@ -27,34 +28,9 @@ KeyPtr newKey()
 NamePtr name(std::initializer_list<std::pair<const char*, QString>> fields)
 {
     NamePtr result(X509_NAME_new());
-    for (const auto& [field, value] : fields) {
-        const QByteArray text = value.toUtf8();
-        X509_NAME_add_entry_by_txt(result.get(), field, MBSTRING_UTF8,
-            reinterpret_cast<const unsigned char*>(text.constData()), int(text.size()), -1, 0);
-    }
+    for (const auto& [field, value] : fields)
+        addNameEntry(result.get(), field, value);
     return result;
-}
-
-void addExtension(X509* certificate, X509* issuer, int nid, const char* value)
-{
-    X509V3_CTX context;
-    X509V3_set_ctx(&context, issuer ? issuer : certificate, certificate, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    X509_add_ext(certificate, extension, -1);
-    X509_EXTENSION_free(extension);
-}
-
-// Apple's marker extensions hold an ASN.1 NULL under their object identifier.
-void addMarker(X509* certificate, const char* oid, bool critical)
-{
-    const Asn1ObjectPtr object(OBJ_txt2obj(oid, 1));
-    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-    const unsigned char null[2] = { 0x05, 0x00 };
-    ASN1_OCTET_STRING_set(value, null, 2);
-    X509_EXTENSION* extension = X509_EXTENSION_create_by_OBJ(nullptr, object.get(), critical ? 1 : 0, value);
-    X509_add_ext(certificate, extension, -1);
-    X509_EXTENSION_free(extension);
-    ASN1_OCTET_STRING_free(value);
 }
 
 X509Ptr newCertificate(X509_NAME* subject, EVP_PKEY* key, X509* issuer, int validYears)
