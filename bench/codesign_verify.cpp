@@ -8,12 +8,14 @@
 #include "codesign/CodeSigner.h"
 #include "codesign/OpenSsl.h"
 #include "codesign/PortableCodeSigning.h"
+#include "support/BundleBuilder.h"
+#include "support/MachOWriter.h"
+#include "support/TestAuthority.h"
 
 #include <cstdio>
 #include <map>
 #include <string>
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -27,132 +29,25 @@ namespace {
 
 constexpr std::uint64_t codeSize = 200ull * 1024 * 1024;
 
-void le32(QByteArray& out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out.append(char(value >> (8 * i)));
-}
-
-void le64(QByteArray& out, std::uint64_t value)
-{
-    le32(out, std::uint32_t(value));
-    le32(out, std::uint32_t(value >> 32));
-}
-
-void name16(QByteArray& out, const char* name)
-{
-    QByteArray field(name);
-    field.resize(16, '\0');
-    out.append(field);
-}
-
-void segment(QByteArray& out, const char* name, std::uint64_t vmAddress, std::uint64_t vmSize,
-    std::uint64_t offset, std::uint64_t size, std::uint32_t sections)
-{
-    le32(out, 0x19);
-    le32(out, 72 + 80 * sections);
-    name16(out, name);
-    le64(out, vmAddress);
-    le64(out, vmSize);
-    le64(out, offset);
-    le64(out, size);
-    le32(out, 5);
-    le32(out, 5);
-    le32(out, sections);
-    le32(out, 0);
-}
-
-// An arm64 executable whose __text section holds `codeSize` bytes.
-QByteArray bigExecutable()
-{
-    const std::uint64_t textStart = 0x4000;
-    const std::uint64_t textEnd = textStart + codeSize;
-    QByteArray commands;
-    segment(commands, "__PAGEZERO", 0, 0x100000000, 0, 0, 0);
-    segment(commands, "__TEXT", 0x100000000, textEnd, 0, textEnd, 1);
-    name16(commands, "__text");
-    name16(commands, "__TEXT");
-    le64(commands, 0x100000000 + textStart);
-    le64(commands, codeSize);
-    le32(commands, std::uint32_t(textStart));
-    for (int i = 0; i < 7; ++i)
-        le32(commands, 0);
-    segment(commands, "__LINKEDIT", 0x100000000 + textEnd, 0x4000, textEnd, 64, 0);
-    QByteArray out;
-    le32(out, 0xfeedfacf);
-    le32(out, 0x0100000C);
-    le32(out, 0);
-    le32(out, 2);
-    le32(out, 3);
-    le32(out, std::uint32_t(commands.size()));
-    le32(out, 0x200085);
-    le32(out, 0);
-    out.append(commands);
-    out.resize(qsizetype(textStart), '\0');
-    out.reserve(qsizetype(textEnd + 64));
-    std::uint32_t state = 12345;
-    for (std::uint64_t i = 0; i < codeSize; i += 4) {
-        state = state * 1664525u + 1013904223u;
-        out.append(reinterpret_cast<const char*>(&state), 4);
-    }
-    out.append(QByteArray(64, 'L'));
-    return out;
-}
-
-// A self-made root and leaf, like a developer's authority.
-SigningIdentity identity(TrustAnchors& anchors)
-{
-    KeyPtr key(EVP_EC_gen("P-256"));
-    X509Ptr certificate(X509_new());
-    X509_set_version(certificate.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
-    X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 3600 * 24);
-    X509_NAME* name = X509_get_subject_name(certificate.get());
-    X509_NAME_add_entry_by_txt(
-        name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Bench"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(
-        name, "OU", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("BENCHTEAM1"), -1, -1, 0);
-    X509_set_issuer_name(certificate.get(), name);
-    X509_set_pubkey(certificate.get(), key.get());
-    X509_sign(certificate.get(), key.get(), EVP_sha256());
-    anchors.add(derOf(certificate.get()));
-    SigningIdentity out;
-    out.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
-    out.leaf = shareCertificate(certificate.get());
-    return out;
-}
-
 struct Fixture {
+    test::TestAuthority authority;
     QTemporaryDir dir;
     QString app;
     QString executable;
-    TrustAnchors anchors;
+    TrustAnchors anchors = authority.anchors();
 
     Fixture()
     {
-        app = dir.filePath(u"Big.app"_s);
+        test::BundleBuilder builder(dir.path(), u"Big"_s);
+        builder.bundleID(u"com.example.big"_s)
+            .executable(u"Big"_s, test::MachOWriter::executable(CpuType::arm64, codeSize));
+        for (int i = 0; i < 50; ++i)
+            builder.file(
+                u"Contents/Resources/resource%1.dat"_s.arg(i), QByteArray(20000, char('a' + i % 26)));
+        app = builder.create();
         executable = app + u"/Contents/MacOS/Big"_s;
-        QDir().mkpath(app + u"/Contents/MacOS"_s);
-        QDir().mkpath(app + u"/Contents/Resources"_s);
-        QFile info(app + u"/Contents/Info.plist"_s);
-        info.open(QIODevice::WriteOnly);
-        info.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                   "<key>CFBundleIdentifier</key><string>com.example.big</string>"
-                   "<key>CFBundleExecutable</key><string>Big</string></dict></plist>\n");
-        info.close();
-        for (int i = 0; i < 50; ++i) {
-            QFile resource(app + u"/Contents/Resources/resource%1.dat"_s.arg(i));
-            resource.open(QIODevice::WriteOnly);
-            resource.write(QByteArray(20000, char('a' + i % 26)));
-        }
-        QFile file(executable);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bigExecutable()) <= 0)
-            qFatal("can't write the executable");
-        file.close();
         SigningOptions options;
-        options.identity = identity(anchors);
-        options.appleRoot = false;
+        options.identity = authority.developerId(u"BENCHTEAM1"_s);
         CodeSigner(options).sign(app);
     }
 };
