@@ -1,5 +1,6 @@
 #include "app/StoreCommand.h"
 
+#include "base/Error.h"
 #include "views/text/ByteCount.h"
 #include "views/text/StatusCard.h"
 
@@ -48,7 +49,11 @@ std::variant<std::unique_ptr<StoreCommand>, QString> StoreCommand::open(
         if (flag == u"--anchors") {
             anchorFolder = value;
         } else if (flag == u"--sandbox") {
-            launch << flag << QFileInfo(*value).absoluteFilePath();
+            try {
+                launch << flag << Launch::sandboxFolder(*value);
+            } catch (const Error& error) {
+                return error.description();
+            }
         } else {
             const QUrl base(*value, QUrl::StrictMode);
             if (!base.isValid() || (base.scheme() != u"http" && base.scheme() != u"https")

@@ -61,7 +61,7 @@ QCoro::Task<int> commands::uninstall(CliContext& context)
     } else if (*data == QStringList { u"all"_s }) {
         chosen = found;
     } else if (*data != QStringList { u"none"_s }) {
-        // Paths outside the candidates are passed on too: the installer refuses what isn't safe.
+        // Paths outside the candidates are passed on too: the installer refuses all but the app's leftovers.
         for (const QString& path : std::as_const(*data)) {
             const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
             const auto known = std::find_if(found.begin(), found.end(),

@@ -1,10 +1,13 @@
 #include "app/Cli.h"
+#include "base/Error.h"
+#include "model/Launch.h"
 
 #include <cstdio>
 #include <memory>
 
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
+#include <QTextStream>
 #include <QTimer>
 
 #ifdef CORVANTA_GUI
@@ -58,7 +61,14 @@ int main(int argc, char** argv)
         name();
         QStringList arguments = QCoreApplication::arguments();
         arguments.removeFirst();
-        return corvanta::App::run(application, corvanta::Launch(arguments));
+        const corvanta::Launch launch(arguments);
+        try {
+            launch.sandbox(); // a folder the window can't work in is refused before it opens
+        } catch (const corvanta::Error& error) {
+            QTextStream(stderr) << error.description() << '\n';
+            return 2;
+        }
+        return corvanta::App::run(application, launch);
     }
     const std::unique_ptr<QCoreApplication> application = demoWithWindow(argc, argv)
         ? std::make_unique<QApplication>(argc, argv)

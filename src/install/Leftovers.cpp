@@ -179,48 +179,60 @@ std::int64_t Leftovers::size(const QString& path)
     return 0;
 }
 
-std::vector<Leftover> Leftovers::find(const InstalledApp& app, const QString& library,
-    const QStringList& caskZap, const QSet<QString>& installed)
+namespace {
+
+// One item find offers, before it is measured.
+struct Candidate {
+    QString relative;
+    QString path;
+    QString real;
+    bool ambiguous = false;
+};
+
+// Installed identifiers only tell an own item from an ambiguous one; which
+// items are offered doesn't depend on them.
+std::vector<Candidate> candidates(const InstalledApp& app, const QString& library, const QStringList& caskZap,
+    const QSet<QString>& installed)
 {
     const QString& id = app.bundleID;
     const QDir root(library);
     const auto there = [&](const QString& relative) { return files::exists(root.filePath(relative)); };
 
-    QStringList candidates;
+    QStringList relatives;
     QSet<QString> ambiguous;
-    if (!app.name.isEmpty() && !sharedVendors.contains(app.name.toLower())) {
+    if (!app.name.isEmpty() && !Leftovers::sharedVendors.contains(app.name.toLower())) {
         for (const QString& folder : { u"Application Support"_s, u"Caches"_s, u"Logs"_s }) {
             if (!there(folder + u'/' + id))
-                candidates << folder + u'/' + app.name;
+                relatives << folder + u'/' + app.name;
         }
     }
-    candidates << u"Application Support/"_s + id << u"Caches/"_s + id << u"Preferences/"_s + id + u".plist"_s
-               << u"Containers/"_s + id << u"Application Scripts/"_s + id
-               << u"Saved Application State/"_s + id + u".savedState"_s << u"HTTPStorages/"_s + id
-               << u"HTTPStorages/"_s + id + u".binarycookies"_s << u"WebKit/"_s + id
-               << u"Cookies/"_s + id + u".binarycookies"_s << u"Logs/"_s + id;
+    relatives << u"Application Support/"_s + id << u"Caches/"_s + id << u"Preferences/"_s + id + u".plist"_s
+              << u"Containers/"_s + id << u"Application Scripts/"_s + id
+              << u"Saved Application State/"_s + id + u".savedState"_s << u"HTTPStorages/"_s + id
+              << u"HTTPStorages/"_s + id + u".binarycookies"_s << u"WebKit/"_s + id
+              << u"Cookies/"_s + id + u".binarycookies"_s << u"Logs/"_s + id;
 
     QSet<QString> others = installed;
     others.remove(id);
     for (const QString& dir : { byHost, launchAgents }) {
         for (const QString& entry : entries(root.filePath(dir))) {
-            const Match match = prefixed(entry, id, dir, others);
-            if (match == Match::unrelated)
+            const Leftovers::Match match = Leftovers::prefixed(entry, id, dir, others);
+            if (match == Leftovers::Match::unrelated)
                 continue;
             const QString relative = dir + u'/' + entry;
-            candidates << relative;
-            if (match == Match::ambiguous)
+            relatives << relative;
+            if (match == Leftovers::Match::ambiguous)
                 ambiguous.insert(relative);
         }
     }
     for (const QString& entry : entries(root.filePath(u"Group Containers"_s))) {
         if (entry == id || entry.endsWith(u'.' + id))
-            candidates << u"Group Containers/"_s + entry;
+            relatives << u"Group Containers/"_s + entry;
     }
     static const QString home = u"~/Library/"_s;
     for (const QString& zap : caskZap) {
         if (zap.startsWith(home))
-            candidates << zap.mid(home.size());
+            relatives << zap.mid(home.size());
     }
 
     const std::optional<QString> realLibrary = files::realPath(library);
@@ -229,9 +241,9 @@ std::vector<Leftover> Leftovers::find(const InstalledApp& app, const QString& li
     const QString inside = *realLibrary + u'/';
     const qsizetype minimumDepth = depth(*realLibrary) + 2;
 
-    std::vector<Leftover> result;
+    std::vector<Candidate> result;
     QSet<QString> taken;
-    for (const QString& relative : std::as_const(candidates)) {
+    for (const QString& relative : std::as_const(relatives)) {
         if (relative.isEmpty() || relative.contains(u".."_s))
             continue;
         const QString path = root.filePath(relative);
@@ -244,14 +256,35 @@ std::vector<Leftover> Leftovers::find(const InstalledApp& app, const QString& li
         if (taken.contains(*real))
             continue;
         taken.insert(*real);
-        const bool container
-            = relative.startsWith(u"Containers/"_s) || relative.startsWith(u"Group Containers/"_s);
-        result.push_back(
-            { QUrl::fromLocalFile(path), container ? std::nullopt : std::optional<std::int64_t>(size(path)),
-                ambiguous.contains(relative) });
+        result.push_back({ relative, path, *real, ambiguous.contains(relative) });
+    }
+    return result;
+}
+
+} // namespace
+
+std::vector<Leftover> Leftovers::find(const InstalledApp& app, const QString& library,
+    const QStringList& caskZap, const QSet<QString>& installed)
+{
+    std::vector<Leftover> result;
+    for (const Candidate& candidate : candidates(app, library, caskZap, installed)) {
+        const bool container = candidate.relative.startsWith(u"Containers/"_s)
+            || candidate.relative.startsWith(u"Group Containers/"_s);
+        result.push_back({ QUrl::fromLocalFile(candidate.path),
+            container ? std::nullopt : std::optional<std::int64_t>(size(candidate.path)),
+            candidate.ambiguous });
     }
     std::stable_sort(result.begin(), result.end(),
         [](const Leftover& a, const Leftover& b) { return a.url.path() < b.url.path(); });
+    return result;
+}
+
+QSet<QString> Leftovers::realPaths(
+    const InstalledApp& app, const QString& library, const QStringList& caskZap)
+{
+    QSet<QString> result;
+    for (const Candidate& candidate : candidates(app, library, caskZap, {}))
+        result.insert(candidate.real);
     return result;
 }
 

@@ -50,6 +50,10 @@ extern const QStringList roleWords;
 std::vector<Leftover> find(const InstalledApp& app, const QString& library, const QStringList& caskZap,
     const QSet<QString>& installed);
 
+// The real paths of the items find offers for `app`, unmeasured: all that
+// removing the app may take from the Library.
+QSet<QString> realPaths(const InstalledApp& app, const QString& library, const QStringList& caskZap);
+
 // Whether `entry` of the folder `dir` ("Preferences/ByHost" or
 // "LaunchAgents") belongs to the app `id`; `installed` holds the other
 // installed apps' identifiers.

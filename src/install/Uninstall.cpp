@@ -1,6 +1,7 @@
 #include "base/Error.h"
 #include "discovery/InstalledApp.h"
 #include "install/FileTree.h"
+#include "install/Leftovers.h"
 #include "install/Updater.h"
 
 #include <filesystem>
@@ -54,7 +55,7 @@ std::optional<QString> Updater::protectedReason(const InstalledApp& app)
 }
 
 QStringList Updater::uninstall(const InstalledApp& app, const QList<QUrl>& data, const QString& library,
-    bool permanently, bool sandboxed) const
+    const QStringList& caskZap, bool permanently, bool sandboxed) const
 {
     // Every check before anything moves.
     if (const std::optional<QString> refusal = protectedReason(app))
@@ -69,6 +70,10 @@ QStringList Updater::uninstall(const InstalledApp& app, const QList<QUrl>& data,
     if (!realLibrary || !QFileInfo(*realLibrary).isDir())
         throw UpdateError(u"%1 doesn't exist."_s.arg(library));
     const qsizetype minimumDepth = depth(*realLibrary) + 2;
+    // Found again here, not taken from the caller: whoever asks, only what
+    // the rules tie to this app, as the Library stands now, can go.
+    const QSet<QString> leftovers
+        = data.isEmpty() ? QSet<QString>() : Leftovers::realPaths(app, library, caskZap);
     QStringList items;
     for (const QUrl& url : data) {
         const QString path = url.toLocalFile();
@@ -77,6 +82,9 @@ QStringList Updater::uninstall(const InstalledApp& app, const QList<QUrl>& data,
             throw UpdateError(
                 u"Refusing to remove %1: it isn't an app's own folder inside %2."_s.arg(path, *realLibrary));
         }
+        if (!leftovers.contains(*item))
+            throw UpdateError(
+                u"Refusing to remove %1: it isn't one of %2's leftovers."_s.arg(path, app.name));
         items << path;
     }
 

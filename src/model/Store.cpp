@@ -31,7 +31,7 @@ constexpr int checkLimit = 8;
 
 QString cacheFolder(const Launch& launch)
 {
-    if (const std::optional<QString> sandbox = launch.value(u"--sandbox"))
+    if (const std::optional<QString> sandbox = launch.sandbox())
         return QFileInfo(*sandbox).dir().filePath(u"Caches"_s);
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
         .filePath(u"com.brenmoral.corvanta"_s);
@@ -44,7 +44,7 @@ Store::Store(StoreServices services, const Launch& launch, QObject* parent)
     , m_services(std::move(services))
     , m_reduceMotion(launch.has(u"--reduce-motion"))
 {
-    if (const std::optional<QString> sandbox = launch.value(u"--sandbox"))
+    if (const std::optional<QString> sandbox = launch.sandbox())
         m_folders = { QUrl::fromLocalFile(*sandbox) };
     else
         m_folders = { QUrl::fromLocalFile(u"/Applications"_s),

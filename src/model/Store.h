@@ -266,6 +266,8 @@ private:
     void removeItem(AppItem* item);
     QCoro::Task<bool> ask(Question question);
     QCoro::Task<> pause(std::chrono::milliseconds duration);
+    // The zap paths of the app's cask; none without a cask or its index.
+    QCoro::Task<QStringList> caskZap(InstalledApp app);
 
     std::shared_ptr<Platform> m_platform;
     Prompts* m_prompts = nullptr;

@@ -191,9 +191,9 @@ void Store::initActions(const Launch& launch)
     if (!m_services.openURL)
         m_services.openURL = &openWithDesktop;
 
-    if (const std::optional<QString> sandbox = launch.value(u"--sandbox")) {
+    if (const std::optional<QString> sandbox = launch.sandbox()) {
         m_sandboxed = true;
-        const QDir beside = QFileInfo(*sandbox).absoluteDir();
+        const QDir beside = QFileInfo(*sandbox).dir();
         m_userLibrary = beside.filePath(u"Library"_s);
         m_trashFolder = beside.filePath(u"Trash"_s);
     } else {
@@ -575,20 +575,26 @@ QCoro::Task<bool> Store::askPackageConsent(PackageConsent consent)
 
 // ---- removing -----------------------------------------------------------------
 
-QCoro::Task<std::vector<Leftover>> Store::leftovers(InstalledApp app)
+QCoro::Task<QStringList> Store::caskZap(InstalledApp app)
 {
-    QPointer<Store> self(this);
-    QStringList zap;
     try {
         // The bundle's URL may end in a slash; its file name is the last component.
         const QString fileName = QFileInfo(QDir::cleanPath(app.url.toLocalFile())).fileName();
         QCoro::Task<std::optional<Cask>> finding = m_brew->cask(app.bundleID, fileName);
         const std::optional<Cask> cask = co_await std::move(finding);
         if (cask)
-            zap = cask->zap;
+            co_return cask->zap;
     } catch (...) {
         // Without the cask index there are no zap paths; the rest still counts.
     }
+    co_return {};
+}
+
+QCoro::Task<std::vector<Leftover>> Store::leftovers(InstalledApp app)
+{
+    QPointer<Store> self(this);
+    QCoro::Task<QStringList> zapping = caskZap(app);
+    const QStringList zap = co_await std::move(zapping);
     if (!self)
         co_return {};
     QSet<QString> installed;
@@ -624,6 +630,15 @@ QCoro::Task<> Store::uninstall(AppItem* target, std::vector<Leftover> data, bool
             co_return;
     }
 
+    // The installer finds the leftovers again and takes nothing else; it
+    // needs the same zap paths as the prompt had.
+    QStringList zap;
+    if (!data.empty()) {
+        QCoro::Task<QStringList> zapping = caskZap(app);
+        zap = co_await std::move(zapping);
+        if (!self || !item)
+            co_return;
+    }
     QList<QUrl> urls;
     for (const Leftover& leftover : data)
         urls << leftover.url;
@@ -635,8 +650,8 @@ QCoro::Task<> Store::uninstall(AppItem* target, std::vector<Leftover> data, bool
     QStringList removed;
     try {
         const Updater updater(services, app.folder.toLocalFile(), m_trashFolder);
-        const auto removing = [updater, app, urls, library, permanently, sandboxed] {
-            return updater.uninstall(app, urls, library, permanently, sandboxed);
+        const auto removing = [updater, app, urls, library, zap, permanently, sandboxed] {
+            return updater.uninstall(app, urls, library, zap, permanently, sandboxed);
         };
         QCoro::Task<QStringList> work = Updater::blocking(removing);
         removed = co_await std::move(work);

@@ -33,8 +33,8 @@ SingleInstance::~SingleInstance()
 QString SingleInstance::nameFor(const Launch& launch)
 {
     QString key = QDir::homePath();
-    if (const std::optional<QString> sandbox = launch.value(u"--sandbox"))
-        key += u'|' + QFileInfo(*sandbox).absoluteFilePath();
+    if (const std::optional<QString> sandbox = launch.sandbox())
+        key += u'|' + *sandbox;
     const QByteArray digest
         = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
     return u"corvanta-"_s + QString::fromLatin1(digest);

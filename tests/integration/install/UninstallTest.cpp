@@ -137,16 +137,20 @@ protected:
 
 TEST_F(UninstallTest, TheAppAndItsChosenDataGoToTheTrashInOrder)
 {
+    QDir().mkpath(data(u"Foo Extras/notes"_s));
     const QString agent = data(u"LaunchAgents/com.example.foo.helper.plist"_s);
-    const QStringList chosen { data(u"Caches/com.example.foo"_s), agent };
+    // The last is Foo's only through its cask's zap paths.
+    const QStringList chosen { data(u"Caches/com.example.foo"_s), agent, data(u"Foo Extras/notes"_s) };
     Snapshot expected = world();
     moved(expected, u"Applications/Foo.app"_s, u"Trash/Foo.app"_s);
     moved(expected, u"Library/Caches/com.example.foo"_s, u"Trash/com.example.foo"_s);
     moved(expected, u"Library/LaunchAgents/com.example.foo.helper.plist"_s,
         u"Trash/com.example.foo.helper.plist"_s);
+    moved(expected, u"Library/Foo Extras/notes"_s, u"Trash/notes"_s);
 
     // On Linux "/bin/launchctl" is missing: booting the agent out does nothing, and the removal goes on.
-    const QStringList removed = updater().uninstall(app(), urls(chosen), library(), false);
+    const QStringList removed
+        = updater().uninstall(app(), urls(chosen), library(), { u"~/Library/Foo Extras/notes"_s }, false);
     EXPECT_EQ(removed, QStringList { bundle } + chosen);
     EXPECT_EQ(trash.moved, QStringList { bundle } + chosen);
     EXPECT_EQ(test::difference(expected, world()), QString());
@@ -155,7 +159,7 @@ TEST_F(UninstallTest, TheAppAndItsChosenDataGoToTheTrashInOrder)
 TEST_F(UninstallTest, PermanentlyLeavesNothingAnywhere)
 {
     const QStringList chosen { data(u"Application Support/com.example.foo"_s) };
-    const QStringList removed = updater().uninstall(app(), urls(chosen), library(), true);
+    const QStringList removed = updater().uninstall(app(), urls(chosen), library(), {}, true);
     EXPECT_EQ(removed, QStringList { bundle } + chosen);
     EXPECT_FALSE(QFile::exists(bundle));
     EXPECT_FALSE(QFile::exists(chosen[0]));
@@ -167,6 +171,10 @@ TEST_F(UninstallTest, EveryRefusalComesBeforeAnythingMoves)
 {
     QDir().mkpath(sandbox.root() + u"/elsewhere"_s);
     QFile::link(sandbox.root() + u"/elsewhere"_s, data(u"Caches/escape"_s));
+    const QString keychain = data(u"Keychains/login.keychain-db"_s);
+    QDir().mkpath(data(u"Keychains"_s));
+    QFile keychainFile(keychain);
+    ASSERT_TRUE(keychainFile.open(QIODevice::WriteOnly));
     const QString realLibrary = QFileInfo(library()).canonicalFilePath();
     const QString refusing
         = u"Refusing to remove %1: it isn't an app's own folder inside "_s + realLibrary + u'.';
@@ -201,12 +209,14 @@ TEST_F(UninstallTest, EveryRefusalComesBeforeAnythingMoves)
         { u"a missing item"_s, app(), { data(u"Caches/missing"_s) }, library(),
             refusing.arg(data(u"Caches/missing"_s)) },
         { u"a file outside"_s, app(), { u"/etc/hostname"_s }, library(), refusing.arg(u"/etc/hostname"_s) },
+        { u"another item of the Library"_s, app(), { own, keychain }, library(),
+            u"Refusing to remove "_s + keychain + u": it isn't one of Foo's leftovers."_s },
     };
     const Snapshot before = world();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.title.toStdString());
         const auto error
-            = updateError([&] { updater().uninstall(row.app, urls(row.data), row.library, false); });
+            = updateError([&] { updater().uninstall(row.app, urls(row.data), row.library, {}, false); });
         ASSERT_TRUE(error);
         EXPECT_EQ(error->description(), row.expected);
         EXPECT_FALSE(error->needsPermission());
@@ -223,7 +233,7 @@ TEST_F(UninstallTest, ARunningAppIsRefused)
     QProcess sleeper;
     sleeper.start(executable, { u"30"_s });
     ASSERT_TRUE(sleeper.waitForStarted());
-    const auto error = updateError([&] { updater().uninstall(app(), {}, library(), false); });
+    const auto error = updateError([&] { updater().uninstall(app(), {}, library(), {}, false); });
     sleeper.kill();
     sleeper.waitForFinished();
     ASSERT_TRUE(error);
@@ -235,8 +245,9 @@ TEST_F(UninstallTest, MacOSRefusingTheAppAsksForAppManagement)
 {
     trash.failAt = 1;
     trash.failWith = EPERM;
-    const auto error = updateError(
-        [&] { updater().uninstall(app(), urls({ data(u"Caches/com.example.foo"_s) }), library(), false); });
+    const auto error = updateError([&] {
+        updater().uninstall(app(), urls({ data(u"Caches/com.example.foo"_s) }), library(), {}, false);
+    });
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->needsPermission());
     EXPECT_EQ(error->description(),
@@ -253,7 +264,7 @@ TEST_F(UninstallTest, ADataItemThatCantMoveStopsTheRestAndKeepsWhatMoved)
         data(u"Application Support/com.example.foo"_s),
         data(u"LaunchAgents/com.example.foo.helper.plist"_s) };
     try {
-        updater().uninstall(app(), urls(chosen), library(), false);
+        updater().uninstall(app(), urls(chosen), library(), {}, false);
         ADD_FAILURE() << "the removal went through";
     } catch (const UpdateError&) {
         ADD_FAILURE() << "the file system's error must arrive unchanged";

@@ -89,12 +89,13 @@ protected:
             .create();
     }
 
-    std::unique_ptr<Store> makeStore()
+    std::unique_ptr<Store> makeStore(const QString& sandbox = {})
     {
         StoreServices services { net, codeSigning, host, *prefs };
         services.openURL = [this](const QUrl& url) { opened << url; };
-        auto store = std::make_unique<Store>(
-            services, Launch({ u"--sandbox"_s, apps(), u"--mock"_s, server.url().toString() }));
+        auto store = std::make_unique<Store>(services,
+            Launch({ u"--sandbox"_s, sandbox.isEmpty() ? apps() : sandbox, u"--mock"_s,
+                server.url().toString() }));
         store->setPrompts(&prompts);
         return store;
     }
@@ -210,9 +211,15 @@ TEST_F(ActionsTest, AnAppStoreUpdateOpensItsStorePageAndChangesNothingElse)
 
 TEST_F(ActionsTest, FoldersBesideTheSandbox)
 {
+    // However the folder is spelled, they lie beside it, never inside.
+    for (const QString& spelling :
+        QStringList { apps(), apps() + u"/"_s, apps() + u"//."_s, apps() + u"/../Applications/"_s }) {
+        SCOPED_TRACE(spelling.toStdString());
+        const auto spelled = makeStore(spelling);
+        EXPECT_EQ(spelled->userLibrary(), library());
+        EXPECT_EQ(spelled->trashFolder(), root.filePath(u"Trash"_s));
+    }
     const auto store = makeStore();
-    EXPECT_EQ(store->userLibrary(), library());
-    EXPECT_EQ(store->trashFolder(), root.filePath(u"Trash"_s));
     // The permission isn't probed for a sandbox, nor are notifications asked about.
     EXPECT_EQ(store->appManagement(), Permissions::State::unknown);
     await(store->refreshPermissions());
@@ -284,26 +291,29 @@ TEST_F(ActionsTest, AMissingCaskIndexStillFindsTheRest)
     EXPECT_EQ(found[0].url.fileName(), u"com.example.foo"_s);
 }
 
-TEST_F(ActionsTest, RemovingAnAppWithTwoDataItemsLeavesANotice)
+TEST_F(ActionsTest, RemovingAnAppWithThreeDataItemsLeavesANotice)
 {
     const QString bundle = install(u"Foo"_s);
     install(u"Bar"_s);
+    caskIndex = R"([{"token":"foo","version":"1.0","artifacts":[{"app":["Foo.app"]},
+        {"zap":[{"trash":["~/Library/Foo Extras/notes"]}]}]}])";
     data(u"Caches/com.example.foo/cache.db"_s);
     data(u"Preferences/com.example.foo.plist"_s);
+    data(u"Foo Extras/notes"_s); // Foo's only by its cask's zap paths
     const auto store = makeStore();
     await(store->refresh(false, false));
     AppItem* item = store->item(bundle);
     store->setRemoving(item);
     const std::vector<Leftover> found = await(store->leftovers(item->app()));
-    ASSERT_EQ(found.size(), 2u);
+    ASSERT_EQ(found.size(), 3u);
 
     await(store->uninstall(item, found, false));
-    EXPECT_EQ(store->notice(), u"Foo and 2 data items moved to the Trash."_s);
+    EXPECT_EQ(store->notice(), u"Foo and 3 data items moved to the Trash."_s);
     EXPECT_EQ(store->items().size(), 1);
     EXPECT_EQ(store->removing(), nullptr);
     EXPECT_TRUE(prompts.told.isEmpty());
     EXPECT_EQ(QDir(root.filePath(u"Trash"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
-        (QStringList { u"Foo.app"_s, u"com.example.foo"_s, u"com.example.foo.plist"_s }));
+        (QStringList { u"Foo.app"_s, u"com.example.foo"_s, u"com.example.foo.plist"_s, u"notes"_s }));
 
     AppItem* bar = store->items().at(0);
     data(u"Caches/com.example.bar/x"_s);
@@ -428,14 +438,20 @@ TEST_F(ActionsCommand, LeftoversAndUninstalling)
     EXPECT_EQ(QDir(root.filePath(u"Trash"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
         (QStringList { u"Foo.app"_s, u"com.example.foo"_s, u"com.example.foo.plist"_s }));
 
-    // A top-level Library folder is refused before anything moves.
-    const QString refused
-        = run({ u"uninstall"_s, u"Bar"_s, u"--data"_s, library() + u"/Caches"_s, u"--permanently"_s }, 1);
-    EXPECT_TRUE(refused.contains(u"Couldn't remove Bar\nRefusing to remove "_s + library()
-        + u"/Caches: it isn't an app's own folder inside "_s + QFileInfo(library()).canonicalFilePath()
-        + u". Anything already moved is in the Trash and can be put back from there.\n"_s))
+    // Any other item of the Library is refused before anything moves.
+    data(u"Keychains/login.keychain-db"_s);
+    const QString keychain = library() + u"/Keychains/login.keychain-db"_s;
+    const QString refused = run({ u"uninstall"_s, u"Bar"_s, u"--data"_s, keychain, u"--permanently"_s }, 1);
+    EXPECT_TRUE(refused.contains(u"Couldn't remove Bar\nRefusing to remove "_s + keychain
+        + u": it isn't one of Bar's leftovers. Anything already moved is in the Trash and can be put back "
+          u"from there.\n"_s))
         << refused.toStdString();
     EXPECT_TRUE(QFile::exists(bar));
+    EXPECT_TRUE(QFile::exists(keychain));
+    EXPECT_TRUE(
+        run({ u"leftovers"_s, u"Bar"_s, u"--sandbox"_s, u"/"_s }, 2)
+            .startsWith(
+                u"--sandbox can't be the root folder: its Library, Trash and Caches go beside it.\n"_s));
     EXPECT_EQ(
         run({ u"uninstall"_s, u"Bar"_s, u"--data"_s, u"none"_s, u"--permanently"_s }).split(u'\n').at(1),
         u"Bar deleted permanently."_s);
