@@ -5,6 +5,7 @@
 #include "discovery/Scanner.h"
 #include "discovery/Version.h"
 #include "install/FileTree.h"
+#include "install/StagingFolder.h"
 #include "platform/CodeSigning.h"
 #include "sources/Net.h"
 #include "sources/Release.h"
@@ -99,10 +100,21 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     auto verifying = blocking([file, app, release] { return checkDownload(file.path, app, release); });
     QStringList log = co_await std::move(verifying);
 
+    // Unpacked beside the installed app, in a private staging folder that
+    // crashed installs may have left before: the tree verified below is the
+    // very one the exchange puts in place.
+    const QString parent = QFileInfo(installedPath).absolutePath();
+    auto sweeping = blocking([parent] { StagingFolder::sweep(parent); });
+    co_await std::move(sweeping);
+    // Owned by this frame alone, so it goes exactly when the install ends.
+    const StagingFolder staging(parent);
     const QString bundleID = app.bundleID;
-    const QString workPath = work.path;
-    auto unpacking
-        = blocking([this, file, workPath, bundleID] { return extract(file.path, workPath, bundleID); });
+    const QString stagingPath = staging.path();
+    const QString fileName = QFileInfo(installedPath).fileName();
+    auto unpacking = blocking([this, file, stagingPath, bundleID, fileName] {
+        const Extracted found = extract(file.path, stagingPath, bundleID);
+        return Extracted { stage(found.app, stagingPath, fileName), found.agreement };
+    });
     const Extracted extracted = co_await std::move(unpacking);
     if (extracted.agreement)
         log.append(agreementNote);
@@ -113,10 +125,8 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     report(InstallPhase::installing());
     if (!running(app).isEmpty())
         throw UpdateError(u"%1 was opened again. Quit it and retry."_s.arg(name));
-    auto swapping = blocking([this, extracted, installedPath] { swap(extracted.app, installedPath); });
-    co_await std::move(swapping);
-    log.append(m_trash ? u"Swapped in; the old copy moved to "_s + *m_trash
-                       : u"Swapped in; the old copy is in the Trash"_s);
+    auto swapping = blocking([this, extracted, installedPath] { return swap(extracted.app, installedPath); });
+    log.append(co_await std::move(swapping));
     co_return log;
 }
 

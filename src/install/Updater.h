@@ -102,7 +102,7 @@ public:
     // name that stays inside its folder.
     static QString suggestedFileName(const QByteArray& contentDisposition, const QUrl& url);
 
-    // "<temporary folder>/corvanta-<UUID>", created. Throws SystemError.
+    // "<temporary folder>/corvanta-<UUID>", created private (0700). Throws SystemError.
     static QString makeWorkFolder();
 
     // ---- verifying ----------------------------------------------------------
@@ -124,8 +124,10 @@ public:
 
     // ---- unpacking ----------------------------------------------------------
 
-    // Unpacks the download into "extracted" inside `work` and finds the app.
-    Extracted extract(const QString& file, const QString& work, const QString& bundleID) const;
+    // Unpacks the download into "extracted" inside `staging` (a disk image
+    // through the mount point "mount" there, detached before this returns)
+    // and finds the app.
+    Extracted extract(const QString& file, const QString& staging, const QString& bundleID) const;
 
     // The app in `folder` (or one level down) with the bundle identifier,
     // else the first app found.
@@ -136,19 +138,30 @@ public:
 
     // ---- swapping in --------------------------------------------------------
 
-    // Replaces the app at `installed` by a copy of `newApp` in one atomic
-    // exchange, then moves the old copy to the Trash. The copy is staged in
-    // a hidden folder beside `installed`, so the exchange never crosses a
-    // volume and the app's name never holds a partial copy.
-    void swap(const QString& newApp, const QString& installed) const;
+    // Moves the app unpacked in `staging` to `<staging>/<fileName>` and
+    // checks the tree that will land: a real bundle folder whose Contents,
+    // Info.plist, executable and seal are no links, links that stay inside
+    // the app, no special files, no hard links leading out. Takes group and
+    // other write, set-ID and sticky bits off everything. Returns the staged
+    // app, the very tree that is verified and then renamed into place.
+    QString stage(const QString& found, const QString& staging, const QString& fileName) const;
+    static void checkBundleTree(const QString& app);
+
+    // Exchanges the staged app (beside `installed`, in a staging folder) with
+    // the installed one in one atomic rename, then moves the old copy to the
+    // Trash. Nothing is copied. When the Trash refuses the old copy, the
+    // update still stands: the old copy goes beside the app under a visible
+    // name. Returns the log line saying where the old copy is.
+    QString swap(const QString& staged, const QString& installed) const;
 
     // Moves `item` to the Trash, or into the trash folder under a free name
     // ("Foo.app", "Foo 2.app", …). Returns the new path; empty for the
     // user's Trash.
     QString moveToTrash(const QString& item) const;
 
-    // Puts a copy of `app` into the applications folder under its own file
-    // name, never overwriting anything there. Returns the placed path.
+    // Renames the staged and verified `app` (in a staging folder inside the
+    // applications folder) into that folder under its own file name, never
+    // overwriting anything there. Returns the placed path.
     QCoro::Task<QString> place(QString app, QString name) const;
 
     // The processes running code from the app's bundle.
@@ -162,11 +175,13 @@ public:
     // Removes the app and then each data item, to the Trash or for good.
     // Every check runs before anything moves: the app is removable, inside
     // the applications folder and not running, and each data item is an
-    // app's own file or folder inside `library`. A launch agent is booted out
-    // before it goes, unless `sandboxed`. Returns the removed paths, the app's
-    // first. Throws UpdateError, or the file system's error for a data item.
+    // app's own file or folder inside `library` and one of the leftovers
+    // found there for this app now (with the cask's `caskZap` paths). A
+    // launch agent is booted out before it goes, unless `sandboxed`. Returns
+    // the removed paths, the app's first. Throws UpdateError, or the file
+    // system's error for a data item.
     QStringList uninstall(const InstalledApp& app, const QList<QUrl>& data, const QString& library,
-        bool permanently, bool sandboxed = false) const;
+        const QStringList& caskZap, bool permanently, bool sandboxed = false) const;
 
     // ---- tools --------------------------------------------------------------
 
@@ -189,6 +204,10 @@ private:
     // Checks 11 to 15: the unpacked app against the installed one.
     QStringList checkApp(
         const QString& newApp, const InstalledApp& app, const std::optional<QString>& requirement) const;
+
+    // Renames the old copy beside `installed` as "<name> (old version).app";
+    // returns where it is (still `old` when even that fails).
+    QString keepOldCopy(const QString& old, const QString& installed) const;
 
     Services m_services;
     QString m_applications;

@@ -16,6 +16,8 @@
 #include <QPointer>
 #include <QUuid>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace corvanta {
@@ -161,8 +163,9 @@ QString Updater::makeWorkFolder()
 {
     const QString path
         = QDir::tempPath() + u"/corvanta-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    if (!QDir().mkpath(path))
-        throw SystemError(u"Can't create the folder %1"_s.arg(path), errno != 0 ? errno : EIO);
+    // Private: what is downloaded and unpacked is nobody else's to read or swap.
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0)
+        throw SystemError::fromErrno(u"Can't create the folder "_s + path);
     return path;
 }
 
@@ -193,6 +196,8 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
                 QFile::remove(path);
         }
     } discard { watch, partial };
+    if (!watch->file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw SystemError(u"Can't make %1 private: %2"_s.arg(partial, watch->file.errorString()), EIO);
 
     QNetworkRequest request(url);
     request.setTransferTimeout(Net::requestTimeoutMs);

@@ -4,7 +4,10 @@
 #include "install/Updater.h"
 #include "platform/DiskImages.h"
 #include "platform/Ditto.h"
+#include "platform/Rename.h"
+#include "platform/UnpackLimits.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -13,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -97,6 +102,8 @@ template<typename Body> void viaDitto(Body body)
 {
     try {
         body();
+    } catch (const UnpackRefusal& error) {
+        throw UpdateError(error.description());
     } catch (const SystemError& error) {
         throw UpdateError(u"ditto failed: "_s + error.description());
     }
@@ -163,12 +170,12 @@ void Updater::confine(const QString& folder)
             u"Can't list %1: %2"_s.arg(*resolved, QString::fromLocal8Bit(error.message())), error.value());
 }
 
-Extracted Updater::extract(const QString& file, const QString& work, const QString& bundleID) const
+Extracted Updater::extract(const QString& file, const QString& staging, const QString& bundleID) const
 {
     const auto kind = format(file);
     if (!kind)
         throw UpdateError(u"Unsupported download format. Corvanta installs from .zip and .dmg only."_s);
-    const QString extracted = work + u"/extracted"_s;
+    const QString extracted = staging + u"/extracted"_s;
 
     if (*kind == Format::zip) {
         viaDitto([&] { m_services.ditto.extractZip(file, extracted); });
@@ -178,12 +185,14 @@ Extracted Updater::extract(const QString& file, const QString& work, const QStri
 
     DiskImages& images = m_services.diskImages;
     const bool agreement = images.hasLicenseAgreement(file);
-    const QString mountPoint = work + u"/mount"_s;
+    const QString mountPoint = staging + u"/mount"_s;
     QString volume;
     try {
         volume = images.attach(file, mountPoint, agreement);
     } catch (const DiskImageError& error) {
         // Already the sentence for the user: damaged, encrypted, unreadable.
+        throw UpdateError(error.description());
+    } catch (const UnpackRefusal& error) {
         throw UpdateError(error.description());
     } catch (const SystemError& error) {
         throw UpdateError(u"hdiutil failed: "_s + error.description());
@@ -196,10 +205,18 @@ Extracted Updater::extract(const QString& file, const QString& work, const QStri
     } detach { images, mountPoint };
 
     const QString found = findApp(volume, bundleID);
-    if (!QDir().mkpath(extracted))
-        throw SystemError(u"Can't create the folder %1"_s.arg(extracted), errno != 0 ? errno : EIO);
-    viaDitto([&] { m_services.ditto.copy(found, extracted + u'/' + QFileInfo(found).fileName()); });
-    // A link inside an app is as dangerous from an image as from a zip.
+    if (::mkdir(QFile::encodeName(extracted).constData(), 0700) != 0)
+        throw SystemError::fromErrno(u"Can't create the folder "_s + extracted);
+    const QString moved = extracted + u'/' + QFileInfo(found).fileName();
+    try {
+        // A volume unpacked beside the apps gives up its app by a rename; a
+        // real mount is another volume, read once by a copy before any check.
+        m_services.rename.noReplace(found, moved);
+    } catch (const SystemError& error) {
+        if (error.code() != EXDEV)
+            throw;
+        viaDitto([&] { m_services.ditto.copy(found, moved); });
+    }
     confine(extracted);
     return { findApp(extracted, bundleID), agreement };
 }

@@ -2,7 +2,6 @@
 #include "discovery/InstalledApp.h"
 #include "install/FileTree.h"
 #include "install/Updater.h"
-#include "platform/Ditto.h"
 #include "platform/Rename.h"
 #include "platform/Trash.h"
 
@@ -11,20 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
-
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 namespace corvanta {
 
 namespace {
-
-QString newUuid()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
 
 // "Foo.app" → ("Foo", "app"); "Foo" → ("Foo", ""); a leading dot starts no extension.
 std::pair<QString, QString> splitName(const QString& name)
@@ -58,33 +49,45 @@ QList<RunningProcess> Updater::running(const InstalledApp& app) const
     return m_services.workspace.running(app.url.toLocalFile());
 }
 
-void Updater::swap(const QString& newApp, const QString& installed) const
+QString Updater::swap(const QString& staged, const QString& installed) const
 {
-    const QFileInfo target(installed);
     const QString name = appName(installed);
-    const QString staging = target.absolutePath() + u"/.corvanta-"_s + newUuid();
-    if (::mkdir(QFile::encodeName(staging).constData(), 0700) != 0)
-        std::rethrow_exception(UpdateError::from(
-            std::make_exception_ptr(SystemError::fromErrno(u"Can't create "_s + staging)), name));
-    // Staged under the installed app's name: after the exchange this is the
-    // old copy, and that is the name it should carry into the Trash.
-    const QString staged = staging + u'/' + target.fileName();
-    try {
-        m_services.ditto.copy(newApp, staged);
-    } catch (const SystemError& error) {
-        files::removeTree(staging);
-        throw UpdateError(u"ditto failed: "_s + error.description());
-    }
     try {
         m_services.rename.exchange(staged, installed);
     } catch (...) {
-        files::removeTree(staging);
         std::rethrow_exception(UpdateError::from(std::current_exception(), name));
     }
-    // A failure here leaves the new app in place and the old one in the
-    // staging folder beside it, where the user can still find it.
-    moveToTrash(staged);
-    files::removeTree(staging);
+    // The new version is in place from here on: whatever happens to the old
+    // copy, the update happened, and the log says where the old copy is.
+    try {
+        moveToTrash(staged);
+        return m_trash ? u"Swapped in; the old copy moved to "_s + *m_trash
+                       : u"Swapped in; the old copy is in the Trash"_s;
+    } catch (const Error& error) {
+        const QString kept = keepOldCopy(staged, installed);
+        return u"Swapped in, but the old copy couldn't be moved to the Trash (%1). It is at %2; "
+               u"delete it when you no longer need it."_s.arg(error.description(), kept);
+    }
+}
+
+QString Updater::keepOldCopy(const QString& old, const QString& installed) const
+{
+    const QFileInfo target(installed);
+    const auto [base, extension] = splitName(target.fileName());
+    for (int n = 1;; ++n) {
+        const QString numbered
+            = n == 1 ? base + u" (old version)"_s : u"%1 (old version %2)"_s.arg(base).arg(n);
+        const QString destination
+            = target.absolutePath() + u'/' + numbered + (extension.isEmpty() ? QString() : u'.' + extension);
+        try {
+            m_services.rename.noReplace(old, destination);
+            return destination;
+        } catch (const SystemError& error) {
+            // Taken: try the next number. Anything else leaves it where it is.
+            if (error.code() != EEXIST)
+                return old;
+        }
+    }
 }
 
 QString Updater::moveToTrash(const QString& item) const
@@ -124,24 +127,12 @@ QCoro::Task<QString> Updater::place(QString app, QString name) const
         = [&] { return UpdateError(u"%1 is already in %2."_s.arg(fileName, m_applications)); };
     if (files::exists(destination))
         throw alreadyThere();
-    const QString copy = m_applications + u"/.corvanta-"_s + newUuid() + u".app"_s;
-    Ditto& ditto = m_services.ditto;
-    // Made apart from the co_await: GCC 12 destroys temporaries of a
-    // co_await expression twice.
-    auto copying = blocking([&ditto, app, copy] {
-        try {
-            ditto.copy(app, copy);
-        } catch (const SystemError& error) {
-            files::removeTree(copy);
-            throw UpdateError(u"ditto failed: "_s + error.description());
-        }
-    });
-    co_await std::move(copying);
+    // The app was staged and verified beside the apps: one rename puts that
+    // very tree in place, and never over another.
     try {
-        m_services.rename.noReplace(copy, destination);
+        m_services.rename.noReplace(app, destination);
     } catch (const SystemError& error) {
-        files::removeTree(copy);
-        // Someone put an app of that name there while the copy ran.
+        // Someone put an app of that name there meanwhile.
         if (error.code() == EEXIST)
             throw alreadyThere();
         std::rethrow_exception(UpdateError::from(std::current_exception(), name));

@@ -1,3 +1,4 @@
+#include "install/StagingFolder.h"
 #include "install/Updater.h"
 #include "support/Await.h"
 #include "support/InstallFixtures.h"
@@ -22,14 +23,15 @@ const QString appManagement
     = u"macOS blocked Corvanta from changing Foo. Turn on Corvanta in System Settings \u203a "
       u"Privacy & Security \u203a App Management, then try again."_s;
 
-// One app installed, a newer version of it unpacked elsewhere, and the
+// One app installed, a newer version of it staged beside it, and the
 // snapshots of both, to state what the folders must hold afterwards.
 class SwapTest : public testing::Test {
 protected:
     SwapTest()
         : m_installed(test::makeApp(m_sandbox.applications(), { .payload = "version 1" }))
+        , m_staging(std::in_place, m_sandbox.applications())
         , m_new(test::makeApp(
-              m_sandbox.inputs(), { .version = u"2.0"_s, .build = u"2"_s, .payload = "version 2" }))
+              m_staging->path(), { .version = u"2.0"_s, .build = u"2"_s, .payload = "version 2" }))
         , m_old(test::snapshot(m_installed))
         , m_fresh(test::snapshot(m_new))
     {
@@ -41,14 +43,14 @@ protected:
             withTrashFolder ? std::optional(m_sandbox.trash()) : std::nullopt);
     }
 
-    // Applications and Trash must hold exactly this, and nothing may be left over.
-    void expectWorld(const Snapshot& applications, const Snapshot& trash, bool leftoversAllowed = false)
+    // Once the staging folder is gone, Applications and Trash must hold
+    // exactly this, and nothing may be left over.
+    void expectWorld(const Snapshot& applications, const Snapshot& trash)
     {
+        m_staging.reset();
         EXPECT_EQ(test::difference(applications, test::snapshot(m_sandbox.applications())), QString());
         EXPECT_EQ(test::difference(trash, test::snapshot(m_sandbox.trash())), QString());
-        if (!leftoversAllowed) {
-            EXPECT_EQ(m_sandbox.leftovers(), QStringList());
-        }
+        EXPECT_EQ(m_sandbox.leftovers(), QStringList());
     }
 
     // The error a call raises, as the user reads it; fails the test when it doesn't raise.
@@ -66,6 +68,7 @@ protected:
     test::InstallSandbox m_sandbox;
     test::TestServices m_services;
     QString m_installed;
+    std::optional<StagingFolder> m_staging;
     QString m_new;
     Snapshot m_old;
     Snapshot m_fresh;
@@ -73,11 +76,9 @@ protected:
 
 TEST_F(SwapTest, PutsTheNewAppInPlaceAndTheOldOneInTheTrashFolder)
 {
-    updater().swap(m_new, m_installed);
+    EXPECT_EQ(updater().swap(m_new, m_installed), u"Swapped in; the old copy moved to "_s + m_sandbox.trash());
     expectWorld(test::under(u"Foo.app"_s, m_fresh), test::under(u"Foo.app"_s, m_old));
     EXPECT_EQ(m_services.rename.exchanges, 1);
-    // The new version's source is copied, not moved.
-    EXPECT_EQ(test::snapshot(m_new), m_fresh);
 }
 
 TEST_F(SwapTest, NumbersTheOldCopyPastNamesTakenInTheTrashFolder)
@@ -107,22 +108,23 @@ TEST_F(SwapTest, UsesTheUsersTrashWithoutATrashFolder)
     EXPECT_EQ(test::difference(m_old, test::snapshot(data + u"/Trash/files/Foo.app"_s)), QString());
 }
 
-TEST_F(SwapTest, AFailedTrashStepLeavesTheNewAppInPlaceAndTheOldOneBesideIt)
+// The exchange happened, so the update did: the Trash refusing the old copy
+// only changes where that copy goes, beside the app under a name that says
+// what it is, and the log line says where.
+TEST_F(SwapTest, AnOldCopyTheTrashRefusesStaysBesideTheAppInView)
 {
+    const QString taken = test::makeApp(m_sandbox.inputs(), { .payload = "older" });
+    ASSERT_TRUE(QDir().rename(taken, m_sandbox.applications() + u"/Foo (old version).app"_s));
+    const Snapshot olderTree = test::snapshot(m_sandbox.applications() + u"/Foo (old version).app"_s);
     m_services.trash.fail = EIO;
-    try {
-        updater().swap(m_new, m_installed);
-        FAIL() << "no error";
-    } catch (const SystemError& error) {
-        EXPECT_EQ(error.code(), EIO);
-    }
-    const QStringList staging
-        = QDir(m_sandbox.applications()).entryList({ u".corvanta-*"_s }, QDir::Dirs | QDir::Hidden);
-    ASSERT_EQ(staging.size(), 1);
+    const QString kept = m_sandbox.applications() + u"/Foo (old version 2).app"_s;
+    EXPECT_EQ(updater().swap(m_new, m_installed),
+        u"Swapped in, but the old copy couldn't be moved to the Trash (Can't move %1 to %2/Foo.app (injected)). "
+        u"It is at %3; delete it when you no longer need it."_s.arg(m_new, m_sandbox.trash(), kept));
     Snapshot applications = test::under(u"Foo.app"_s, m_fresh);
-    applications.insert(staging.first(), u"dir 0700"_s);
-    applications.insert(test::under(staging.first() + u"/Foo.app"_s, m_old));
-    expectWorld(applications, {}, true);
+    applications.insert(test::under(u"Foo (old version).app"_s, olderTree));
+    applications.insert(test::under(u"Foo (old version 2).app"_s, m_old));
+    expectWorld(applications, {});
 }
 
 TEST_F(SwapTest, AFailedExchangeLeavesEverythingAsItWas)
@@ -155,14 +157,56 @@ TEST_F(SwapTest, AFailedExchangeLeavesEverythingAsItWas)
     }
 }
 
-TEST_F(SwapTest, AFailedCopyLeavesEverythingAsItWas)
+// What lands is checked where it lies: no file that isn't a file or a
+// folder, no file shared with the world outside the app.
+TEST_F(SwapTest, StagingRefusesWhatNoAppHolds)
 {
-    ASSERT_EQ(::mkfifo(QFile::encodeName(m_new + u"/Contents/pipe"_s).constData(), 0600), 0);
-    const auto error = updateError([&] { updater().swap(m_new, m_installed); });
-    ASSERT_TRUE(error);
-    EXPECT_TRUE(error->description().startsWith(u"ditto failed: "_s)) << error->description().toStdString();
+    const QString outside = m_sandbox.inputs() + u"/notes"_s;
+    QFile(outside).open(QIODevice::WriteOnly);
+    const std::vector<std::pair<std::function<void(const QString&)>, QString>> rows {
+        { [](const QString& app) {
+             ::mkfifo(QFile::encodeName(app + u"/Contents/Resources/pipe"_s).constData(), 0644);
+         },
+            u"The download contains a special file (Contents/Resources/pipe), which no app holds. Refusing to "
+            u"install."_s },
+        { [&](const QString& app) {
+             ::link(QFile::encodeName(outside).constData(),
+                 QFile::encodeName(app + u"/Contents/Resources/notes"_s).constData());
+         },
+            u"The download contains a hard link to a file outside the app (Contents/Resources/notes). Refusing "
+            u"to install."_s },
+    };
+    for (const auto& [tamper, text] : rows) {
+        const QString unpacked = test::makeApp(m_staging->path() + u"/extracted"_s, { .version = u"2.0"_s });
+        tamper(unpacked);
+        const auto error = updateError([&] { updater().stage(unpacked, m_staging->path(), u"Bar.app"_s); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), text);
+        QDir(m_staging->path()).removeRecursively();
+        QDir().mkpath(m_staging->path());
+    }
+    // Links inside the app and hard links within it are an app's own.
+    const QString unpacked = test::makeApp(m_staging->path() + u"/extracted"_s, { .version = u"2.0"_s });
+    ::link(QFile::encodeName(unpacked + u"/Contents/Info.plist"_s).constData(),
+        QFile::encodeName(unpacked + u"/Contents/Resources/Info copy.plist"_s).constData());
+    EXPECT_EQ(updater().stage(unpacked, m_staging->path(), u"Bar.app"_s), m_staging->path() + u"/Bar.app"_s);
     EXPECT_EQ(m_services.rename.exchanges, 0);
     expectWorld(test::under(u"Foo.app"_s, m_old), {});
+}
+
+// A crash leaves its staging folder behind; the next install takes it away,
+// but never one a living install holds, nor anything not named as ours.
+TEST_F(SwapTest, SweepingTakesOnlyWhatDeadInstallsLeft)
+{
+    const QString stale = m_sandbox.applications() + u"/.corvanta-0C9D1F7E-1111-4A2B-8C3D-123456789ABC"_s;
+    test::makeApp(stale, {});
+    const QString lookalike = m_sandbox.applications() + u"/.corvanta-mine"_s;
+    QDir().mkpath(lookalike);
+    EXPECT_EQ(StagingFolder::sweep(m_sandbox.applications()), 1);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(lookalike));
+    EXPECT_EQ(test::snapshot(m_new), m_fresh);
+    QDir(lookalike).removeRecursively();
 }
 
 TEST_F(SwapTest, AProtectedFolderAsksForThePermission)
@@ -181,40 +225,31 @@ TEST_F(SwapTest, AProtectedFolderAsksForThePermission)
 
 TEST_F(SwapTest, PlacesAFirstCopyWithoutEverOverwriting)
 {
-    const QString other = test::makeApp(m_sandbox.inputs(), { .name = u"Bar"_s, .payload = "bar" });
+    const QString other = test::makeApp(m_staging->path(), { .name = u"Bar"_s, .payload = "bar" });
     const Snapshot bar = test::snapshot(other);
     const Updater placing = updater();
     EXPECT_EQ(test::await(placing.place(other, u"Bar"_s)), m_sandbox.applications() + u"/Bar.app"_s);
+
+    // Foo.app is there already: refused; so is an app of that name that
+    // appears at the last moment, and a change macOS doesn't allow.
+    const QString baz = test::makeApp(m_staging->path(), { .name = u"Baz"_s });
+    const std::vector<std::tuple<QString, std::optional<int>, QString>> refusals {
+        { m_new, std::nullopt, u"Foo.app is already in %1."_s.arg(m_sandbox.applications()) },
+        { baz, EEXIST, u"Baz.app is already in %1."_s.arg(m_sandbox.applications()) },
+        { baz, EPERM, QString(appManagement).replace(u"changing Foo"_s, u"changing Baz"_s) },
+    };
+    for (const auto& [app, failure, text] : refusals) {
+        m_services.rename.failNoReplace = failure;
+        try {
+            test::await(placing.place(app, QFileInfo(app).baseName()));
+            ADD_FAILURE() << "placed " << app.toStdString();
+        } catch (const UpdateError& error) {
+            EXPECT_EQ(error.description(), text);
+            EXPECT_EQ(error.needsPermission(), failure == EPERM);
+        }
+    }
     Snapshot applications = test::under(u"Foo.app"_s, m_old);
     applications.insert(test::under(u"Bar.app"_s, bar));
-    expectWorld(applications, {});
-
-    // Foo.app is there already: refused before anything is copied.
-    try {
-        test::await(placing.place(m_new, u"Foo"_s));
-        ADD_FAILURE() << "overwrote Foo.app";
-    } catch (const UpdateError& error) {
-        EXPECT_EQ(error.description(), u"Foo.app is already in %1."_s.arg(m_sandbox.applications()));
-    }
-    expectWorld(applications, {});
-
-    // An app of that name appears while the copy runs; and macOS refuses.
-    const QString baz = test::makeApp(m_sandbox.inputs(), { .name = u"Baz"_s });
-    m_services.rename.failNoReplace = EEXIST;
-    try {
-        test::await(placing.place(baz, u"Baz"_s));
-        ADD_FAILURE() << "no error";
-    } catch (const UpdateError& error) {
-        EXPECT_EQ(error.description(), u"Baz.app is already in %1."_s.arg(m_sandbox.applications()));
-    }
-    m_services.rename.failNoReplace = EPERM;
-    try {
-        test::await(placing.place(baz, u"Baz"_s));
-        ADD_FAILURE() << "no error";
-    } catch (const UpdateError& error) {
-        EXPECT_EQ(error.description(), QString(appManagement).replace(u"changing Foo"_s, u"changing Baz"_s));
-        EXPECT_TRUE(error.needsPermission());
-    }
     expectWorld(applications, {});
 }
 

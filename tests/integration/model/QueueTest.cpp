@@ -509,6 +509,25 @@ TEST_F(UpdateCommand, UpdatesEverythingInstallableThenFindsNothingToDo)
     EXPECT_EQ(run({ u"update"_s, u"--all"_s }), u"Nothing to update.\n"_s);
 }
 
+// The Trash refusing the old copy doesn't undo an update that happened: it
+// says so, and where the old copy is.
+TEST_F(UpdateCommand, AnOldCopyTheTrashRefusesIsReportedWhereItIs)
+{
+    offer(u"Alpha"_s);
+    QFile blocker(trash()); // a file where the trash folder would go
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString output = run({ u"update"_s, u"alpha"_s });
+    EXPECT_TRUE(output.startsWith(u"Alpha \u2014 Updated to 2.0\n"_s)) << output.toStdString();
+    const QString kept = apps() + u"/Alpha (old version).app"_s;
+    EXPECT_TRUE(output.contains(
+        u"  \u00b7 Swapped in, but the old copy couldn't be moved to the Trash (Can't "
+        u"create the folder %1). It is at %2; delete it when you no longer need it.\n"_s.arg(trash(), kept)))
+        << output.toStdString();
+    EXPECT_EQ(QDir(apps()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+        (QStringList { u"Alpha (old version).app"_s, u"Alpha.app"_s }));
+}
+
 TEST_F(UpdateCommand, ARunningAppStaysWhenTheAnswerIsNo)
 {
     const QString alphaPath = offer(u"Alpha"_s);
