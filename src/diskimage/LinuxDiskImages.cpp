@@ -1,16 +1,17 @@
 #include "diskimage/LinuxDiskImages.h"
 
 #include "diskimage/UdifImage.h"
+#include "diskimage/VolumeTree.h"
+#include "platform/UnpackLimits.h"
 
 #include <cerrno>
-#include <filesystem>
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QUuid>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -55,70 +56,6 @@ bool isVolumeType(const QString& type)
 {
     static const QStringList types { u"HFS"_s, u"APFS"_s, u"FAT"_s, u"Iso"_s, u"Udf"_s, u"NTFS"_s, u"Ext"_s };
     return types.contains(type, Qt::CaseInsensitive);
-}
-
-// Removes a tree without following links, making read-only folders
-// writable first: the tree is our own extraction.
-void removeTree(const std::filesystem::path& path) noexcept
-{
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const auto status = fs::symlink_status(path, error);
-    if (error || status.type() == fs::file_type::not_found)
-        return;
-    if (status.type() == fs::file_type::directory) {
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
-        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
-            removeTree(it->path());
-    }
-    fs::remove(path, error);
-}
-
-void removeContents(const QString& folder) noexcept
-{
-    namespace fs = std::filesystem;
-    std::error_code error;
-    std::vector<fs::path> children;
-    for (fs::directory_iterator it(QFile::encodeName(folder).toStdString(), error), end; !error && it != end;
-         it.increment(error))
-        children.push_back(it->path());
-    for (const auto& child : children)
-        removeTree(child);
-}
-
-std::filesystem::path nativePath(const QString& path)
-{
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
-// Moves every entry of `from` into `to` (same volume: renames only).
-void moveEntries(const QString& from, const QString& to)
-{
-    const QDir source(from);
-    const auto entries
-        = source.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : entries) {
-        std::error_code error;
-        std::filesystem::rename(nativePath(source.filePath(name)), nativePath(to + u'/' + name), error);
-        if (error)
-            throw SystemError(u"Couldn't move "_s + source.filePath(name) + u" into "_s + to + u": "_s
-                    + QString::fromStdString(error.message()),
-                error.value());
-    }
-}
-
-// Gives the volume's folders their modes once everything is in place;
-// `wrapper` is the folder 7-Zip put the volume in, if any.
-void restoreFolderModes(const udif::VolumeListing& listing, const QString& wrapper, const QString& root)
-{
-    const QString prefix = wrapper + u'/';
-    for (const auto& [path, mode] : listing.folderModes) {
-        if (!wrapper.isEmpty() && !path.startsWith(prefix))
-            continue; // the volume's root stays the mount point's own
-        const QString folder = root + u'/' + (wrapper.isEmpty() ? path : path.mid(prefix.size()));
-        if (::chmod(QFile::encodeName(folder).constData(), mode & 07777) != 0)
-            throw SystemError::fromErrno(u"Couldn't set the permissions of "_s + folder);
-    }
 }
 
 } // namespace
@@ -173,16 +110,20 @@ QString LinuxDiskImages::attach(const QString& image, const QString& mountPoint,
     }
 
     try {
+        const udif::Descriptor rootFolder(
+            ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (rootFolder.get() < 0)
+            throw SystemError::fromErrno(u"Couldn't open the folder "_s + root);
         QTemporaryDir work(m_options.temporaryRoot + u"/corvanta-diskimage-XXXXXX"_s);
         if (!work.isValid())
             throw SystemError(u"Couldn't create a temporary folder in "_s + m_options.temporaryRoot, EACCES);
+        // Everything written counts against what an image of this size may
+        // unpack to, each step refused before it writes.
+        UnpackBudget budget(QFileInfo(image).size());
         bool mounted = false;
         for (const std::size_t index : candidatePartitions(udif)) {
-            // The partition once as a file, once more as extracted files.
-            const auto needed = qint64(udif.storedBytes(index));
-            if (QStorageInfo(work.path()).bytesAvailable() < needed
-                || QStorageInfo(root).bytesAvailable() < needed)
-                throw DiskImageError(u"There isn't enough free space to open the disk image."_s);
+            budget.add(0, qint64(udif.partitions()[index].table.sectorCount * udif::sectorSize));
+            UnpackBudget::requireFreeSpace(work.path(), qint64(udif.storedBytes(index)));
             const QString raw = work.filePath(u"partition-%1.raw"_s.arg(index));
             udif.extractPartition(index, raw);
             const auto listing = m_sevenZip.list(raw);
@@ -190,28 +131,27 @@ QString LinuxDiskImages::attach(const QString& image, const QString& mountPoint,
                 QFile::remove(raw);
                 continue;
             }
-            const QString staging
-                = root + u"/.corvanta-volume-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces);
-            if (!QDir().mkdir(staging))
-                throw SystemError(u"Couldn't create the folder "_s + staging, EACCES);
-            m_sevenZip.extract(raw, *listing, staging);
-            m_sevenZip.restoreLinks(raw, *listing, staging);
+            const udif::ListingTotals totals = udif::validateListing(*listing, budget);
+            UnpackBudget::requireFreeSpace(root, totals.fileBytes);
+
+            const QByteArray staging
+                = ".corvanta-volume-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1();
+            if (::mkdirat(rootFolder.get(), staging.constData(), 0700) != 0)
+                throw SystemError::fromErrno(u"Couldn't create a folder in "_s + root);
+            const QString stagingPath = root + u'/' + QString::fromLatin1(staging);
+            m_sevenZip.extract(raw, listing->type, stagingPath, totals.largestFile);
+            udif::finishVolume(*listing, rootFolder.get(), staging, QFile::encodeName(stagingPath),
+                [&](const QByteArray& link) { return m_sevenZip.readLink(raw, listing->type, link); });
             QFile::remove(raw);
-            // An HFS+ volume comes out inside a folder named after the volume.
-            QString volumeRoot = staging;
-            const QFileInfoList top = QDir(staging).entryInfoList(
-                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-            if (listing->type.compare(u"HFS"_s, Qt::CaseInsensitive) == 0 && top.size() == 1 && top[0].isDir()
-                && !top[0].isSymLink())
-                volumeRoot = top[0].filePath();
-            moveEntries(volumeRoot, root);
-            removeTree(nativePath(staging));
-            restoreFolderModes(*listing, volumeRoot == staging ? QString() : top[0].fileName(), root);
             mounted = true;
             break;
         }
         if (!mounted)
             throw DiskImageError(u"The disk image doesn't contain a volume Corvanta can read."_s);
+    } catch (const UnpackRefusal& refusal) {
+        // The interface's one error type for images, with the cap's own sentence.
+        detach(root);
+        throw DiskImageError(refusal.description());
     } catch (...) {
         detach(root);
         throw;
@@ -232,9 +172,9 @@ void LinuxDiskImages::detach(const QString& mountPoint) noexcept
         m_mounted.erase(it);
     }
     if (created)
-        removeTree(nativePath(root));
+        udif::removeTree(root);
     else
-        removeContents(root);
+        udif::removeContents(root);
 }
 
 #ifndef __APPLE__

@@ -14,8 +14,11 @@ namespace corvanta {
 // decompresses the volume's partition into a private temporary file, and
 // 7-Zip extracts its file system (HFS+, APFS, FAT, ISO 9660) into the mount
 // point, which then shows the volume's root with links as the volume writes
-// them. Detaching removes the extracted tree. Safe to use from several
-// threads; each mount point is one attachment.
+// them. The volume's listing is checked before anything is extracted, and
+// everything written counts against an UnpackBudget of the image's size;
+// refusals of the budget arrive as DiskImageError with its sentence.
+// Detaching removes the extracted tree. Safe to use from several threads;
+// each mount point is one attachment.
 class LinuxDiskImages : public DiskImages {
 public:
     struct Options {

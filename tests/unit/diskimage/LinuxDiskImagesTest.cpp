@@ -1,14 +1,23 @@
 #include "diskimage/LinuxDiskImages.h"
 
 #include "diskimage/HybridVolume.h"
+#include "diskimage/SevenZip.h"
+#include "diskimage/VolumeListing.h"
+#include "diskimage/VolumeTree.h"
+#include "platform/UnpackLimits.h"
 #include "support/DiskImageFixtures.h"
 #include "support/UdifFixtures.h"
+
+#include <csignal>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace corvanta;
@@ -261,6 +270,217 @@ TEST_P(WrittenImageTest, RoundTripsTheTreeThroughAttach)
     EXPECT_EQ(describeDifference(expected, actual).toStdString(), "");
     images.detach(mountPoint());
     expectNothingLeft();
+}
+
+// While it lives, no file this process writes grows past `bytes`: a write
+// past it fails instead of filling the disk, so a step that would write
+// gigabytes shows up as some other error than the refusal expected.
+class FileSizeTripwire {
+public:
+    explicit FileSizeTripwire(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit { bytes, m_saved.rlim_max };
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeTripwire()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    rlimit m_saved {};
+    void (*m_handler)(int) = nullptr;
+};
+
+void makeFolder(const QString& path, mode_t mode)
+{
+    QDir().mkpath(path);
+    ::chmod(QFile::encodeName(path).constData(), mode);
+}
+
+void makeLink(const QString& target, const QString& path)
+{
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()), 0);
+}
+
+struct HostileImage {
+    const char* name;
+    // Fills the tree (next to a folder `outside` the image must not touch) and writes the image.
+    std::function<void(const QString& tree, const QString& outside, const QString& image)> build;
+    const char* refusal;
+};
+
+const char* const tooMuch
+    = "The download unpacks to more than 100 times its own size, which no app does. Refusing to install.";
+
+const HostileImage hostileImages[] = {
+    { "a folder and a link to a file outside of the same name",
+        [](const QString& tree, const QString& outside, const QString& image) {
+            makeFolder(tree + u"/Twin"_s, 0777);
+            makeLink(outside + u"/victim.txt"_s, tree + u"/Twiq"_s);
+            writeIsoImage(tree, image, { { "Twiq", "Twin" } });
+        },
+        "The disk image lists \"Twin\" twice. Refusing to open it." },
+    { "entries behind a chain of links that leads outside",
+        [](const QString& tree, const QString& outside, const QString& image) {
+            makeLink(u"Hop"_s, tree + u"/Chain"_s);
+            makeLink(outside, tree + u"/Hop"_s);
+            makeFolder(tree + u"/ChainXsub"_s, 0777);
+            makeLink(u"owned"_s, tree + u"/ChainXpwn"_s);
+            writeIsoImage(tree, image, { { "ChainX", "Chain/" } });
+        },
+        "The disk image lists \"Chain/pwn\" inside \"Chain\", which isn't a folder. Refusing to open it." },
+    { "a pipe",
+        [](const QString& tree, const QString&, const QString& image) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(tree + u"/Pipe"_s).constData(), 0644), 0);
+            writeIsoImage(tree, image);
+        },
+        "The disk image holds \"Pipe\", a device, pipe or socket, which no app needs. Refusing to open it." },
+    { "a 3 GB sparse file in a small volume",
+        [](const QString& tree, const QString&, const QString& image) {
+            QFile huge(tree + u"/Huge.bin"_s);
+            ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(3) << 30));
+            huge.close();
+            writeExtImage(tree, image, 16 << 20);
+        },
+        tooMuch },
+    { "a 3 GB partition of zeros",
+        [](const QString&, const QString&, const QString& image) { writeZeroBomb(image, 3072); }, tooMuch },
+};
+
+TEST_F(DiskImagesTest, HostileImagesAreRefusedWithoutChangingAnythingOutside)
+{
+    const QString outside = m_work.filePath(u"outside"_s);
+    makeFolder(outside + u"/sub"_s, 0700);
+    writeWholeFile(outside + u"/victim.txt"_s, "mine");
+    ::chmod(QFile::encodeName(outside + u"/victim.txt"_s).constData(), 0600);
+    writeWholeFile(outside + u"/pwn"_s, "mine");
+    const auto before = snapshotTree(outside);
+
+    auto images = make();
+    for (const HostileImage& row : hostileImages) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir tree;
+        const QString image = m_work.filePath(u"Hostile.dmg"_s);
+        row.build(tree.path(), outside, image);
+        {
+            const FileSizeTripwire tripwire(64 << 20);
+            EXPECT_EQ(errorText([&] { images.attach(image, mountPoint(), true); }), row.refusal);
+        }
+        EXPECT_EQ(describeDifference(before, snapshotTree(outside)).toStdString(), "");
+        expectNothingLeft();
+    }
+}
+
+// What the image's own listing can forge beyond what a file system holds.
+TEST(VolumeListing, ForgedListingsAreRefused)
+{
+    const char* const unreadable
+        = "The disk image's volume lists its files in a way Corvanta can't read. Refusing to open it.";
+    const struct {
+        const char* items;
+        std::string refusal;
+    } rows[] = {
+        { "Path = /etc/x\nFolder = -\nSize = 1\n",
+            "The disk image lists a file at an unsafe path (\"/etc/x\"). Refusing to open it." },
+        { "Path = a/../../x\nFolder = -\nSize = 1\n",
+            "The disk image lists a file at an unsafe path (\"a/../../x\"). Refusing to open it." },
+        { "Path = a//x\nFolder = -\nSize = 1\n",
+            "The disk image lists a file at an unsafe path (\"a//x\"). Refusing to open it." },
+        { "Path = h\nFolder = -\nSize = 1\nHard Link = ../../etc/passwd\n",
+            "The disk image holds \"h\", a hard link to \"../../etc/passwd\", which isn't a file of its "
+            "volume. Refusing to open it." },
+        { "Path = d\nFolder = +\n\nPath = h\nFolder = -\nSize = 1\nHard Link = d\n",
+            "The disk image holds \"h\", a hard link to \"d\", which isn't a file of its volume. Refusing to "
+            "open it." },
+        // A name carrying line breaks, trying to pass for lines of its own.
+        { "Path = x\nSize = 1\nFolder = -\nSize = 9999999999\n", unreadable },
+        { "Path = x\n----------\nPath = y\nFolder = -\nSize = 1\n", unreadable },
+        { "Path = x\nFolder = +\nMode = lrwxrwxrwx\n", unreadable },
+        { "Path = x\nFolder = -\nMode = -rw-r--r--\nSymbolic Link = /etc\nSize = 1\n", unreadable },
+        { "Path = x\nMode = -rw-r--r--\n", unreadable }, // a file without a size can't be counted
+        { "Path = "
+          "a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/u/v/w/x/y/z/a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/u/v/w/"
+          "x/y/z/a/b/c/d/e/f/g/h/i/j/k/l/m\nFolder = +\n",
+            "The download nests folders more than 64 deep, which no app does. Refusing to install." },
+    };
+    for (const auto& row : rows) {
+        const auto listing = udif::parseListing(QByteArray("Type = HFS\n----------\n") + row.items + '\n');
+        ASSERT_TRUE(listing.has_value());
+        UnpackBudget budget(1 << 20);
+        EXPECT_EQ(errorText([&] { udif::validateListing(*listing, budget); }), row.refusal) << row.items;
+    }
+}
+
+// What 7-Zip leaves must be what the listing says before anything builds on it.
+TEST(VolumeTree, ExtractionsThatDifferFromTheirListingAreRefused)
+{
+    const struct {
+        const char* items;
+        std::function<void(const QString& staging, const QString& outside)> extraction;
+        std::string refusal;
+    } rows[] = {
+        { "Path = a\nFolder = +\n",
+            [](const QString& staging, const QString& outside) { makeLink(outside, staging + u"/a"_s); },
+            "a" },
+        { "Path = a\nFolder = +\n",
+            [](const QString& staging, const QString&) {
+                makeFolder(staging + u"/a"_s, 0755);
+                writeWholeFile(staging + u"/a/b"_s, "unlisted");
+            },
+            "a/b" },
+        { "Path = f\nFolder = -\nSize = 1\n",
+            [](const QString& staging, const QString&) { writeWholeFile(staging + u"/f"_s, "longer"); },
+            "f" },
+        { "Path = f\nFolder = -\nSize = 4\n",
+            [](const QString& staging, const QString& outside) {
+                ASSERT_EQ(::link(QFile::encodeName(outside + u"/victim.txt"_s).constData(),
+                              QFile::encodeName(staging + u"/f"_s).constData()),
+                    0);
+            },
+            "f" },
+    };
+    for (const auto& row : rows) {
+        QTemporaryDir root;
+        const QString outside = root.filePath(u"outside"_s);
+        const QString staging = root.filePath(u"mount/staging"_s);
+        makeFolder(staging, 0700);
+        makeFolder(outside, 0700);
+        writeWholeFile(outside + u"/victim.txt"_s, "mine");
+        row.extraction(staging, outside);
+        const auto listing = udif::parseListing(QByteArray("Type = Iso\n----------\n") + row.items);
+        UnpackBudget budget(1 << 20);
+        udif::validateListing(*listing, budget);
+        const udif::Descriptor mount(
+            ::open(QFile::encodeName(root.filePath(u"mount"_s)).constData(), O_RDONLY));
+        EXPECT_EQ(errorText([&] {
+            udif::finishVolume(*listing, mount.get(), "staging", QFile::encodeName(staging),
+                [](const QByteArray&) { return QByteArray(); });
+        }),
+            "The disk image's volume came out differently from its listing at \"" + row.refusal
+                + "\". Refusing to open it.")
+            << row.items;
+    }
+}
+
+// The kernel stops a file at the largest size the listing has, whatever 7-Zip would write.
+TEST(SevenZip, NoFileGrowsPastTheLargestListed)
+{
+    QTemporaryDir work;
+    QDir().mkpath(work.filePath(u"tree"_s));
+    writeWholeFile(work.filePath(u"tree/data.bin"_s), QByteArray(64 * 1024, 'x'));
+    writeIsoImage(work.filePath(u"tree"_s), work.filePath(u"image.dmg"_s));
+    auto image = udif::UdifImage::open(work.filePath(u"image.dmg"_s));
+    image.extractPartition(0, work.filePath(u"volume.iso"_s));
+    const udif::SevenZip sevenZip(u"7zz"_s);
+    EXPECT_EQ(errorText([&] {
+        sevenZip.extract(work.filePath(u"volume.iso"_s), u"Iso"_s, work.filePath(u"out"_s), 4096);
+    }),
+        "The disk image's volume holds more data than it lists. Refusing to open it.");
+    EXPECT_LE(QFileInfo(work.filePath(u"out/data.bin"_s)).size(), 4096);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, WrittenImageTest,

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace corvanta;
@@ -358,6 +359,20 @@ TEST(UdifImage, RefusesInconsistentStructures)
     auto forged = udif::UdifImage::open(path);
     EXPECT_EQ(errorText([&] { forged.verifyChecksums(); }),
         "The disk image is damaged: its checksum doesn't match its contents.");
+}
+
+TEST(UdifImage, ExtractsZerosOfAPartitionAsHoles)
+{
+    QTemporaryDir dir;
+    const QString image = dir.filePath(u"zeros.dmg"_s);
+    writeZeroBomb(image, 64);
+    auto udif = udif::UdifImage::open(image);
+    const QString raw = dir.filePath(u"partition.raw"_s);
+    udif.extractPartition(0, raw);
+    struct stat status { };
+    ASSERT_EQ(::stat(QFile::encodeName(raw).constData(), &status), 0);
+    EXPECT_EQ(status.st_size, 64 << 20);
+    EXPECT_EQ(status.st_blocks, 0);
 }
 
 TEST(UdifWriter, WritesWhatTheReaderReadsBack)
