@@ -5,13 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
-  clang lld clang-format
+  clang lld clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-svg-dev qt6-image-formats-plugins fonts-inter
   libqt6svg6
   qcoro-qt6-dev qtkeychain-qt6-dev
   libssl-dev libplist-dev libarchive-dev zlib1g-dev libbz2-dev liblzma-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  7zip xorriso dbus xvfb xauth python3 tzdata curl
+  7zip xorriso dbus xvfb xauth python3 tzdata curl openssl
 )
 
 missing=()

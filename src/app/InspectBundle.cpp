@@ -114,17 +114,17 @@ struct Judgement {
     QString validityText() const
     {
         if (validity.isValid())
-            return u"valid"_s;
+            return validity.revocationNote ? u"valid; "_s + *validity.revocationNote : u"valid"_s;
         return u"invalid (%1): %2"_s.arg(QString::number(validity.status),
             validity.message.value_or(u"error "_s + QString::number(validity.status)));
     }
 };
 
-Judgement judge(const QString& path, const QString& anchorFolder)
+Judgement judge(const QString& path, const QString& anchorFolder, std::uint32_t flags)
 {
     const codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors::fromFolder(anchorFolder) };
-    Judgement judgement { codeSigning.checkValidity(path, ValidityFlags::installer),
-        codeSigning.designatedRequirement(path), {} };
+    Judgement judgement { codeSigning.checkValidity(path, flags), codeSigning.designatedRequirement(path),
+        {} };
     for (const std::uint32_t cpu : codeSigning.architectures(path))
         judgement.architectures << codesign::architectureName(cpu);
     return judgement;
@@ -135,6 +135,10 @@ Judgement judge(const QString& path, const QString& anchorFolder)
 QCoro::Task<int> commands::inspectBundle(CliContext& context)
 {
     QStringList arguments = context.arguments;
+    // Offline: judged without asking the certificates' revocation services.
+    const std::uint32_t flags = arguments.removeAll(u"--offline"_s) > 0
+        ? ValidityFlags::installer & ~ValidityFlags::enforceRevocationChecks
+        : ValidityFlags::installer;
     QString anchorFolder = codesign::TrustAnchors::defaultFolder();
     if (const qsizetype at = arguments.indexOf(u"--anchors"_s); at >= 0) {
         if (at + 1 >= arguments.size())
@@ -161,7 +165,7 @@ QCoro::Task<int> commands::inspectBundle(CliContext& context)
     const QString ymlPath = contents + u"Resources/app-update.yml"_s;
     const std::optional<QMap<QString, QString>> appUpdate = ElectronFeed::readConfig(ymlPath);
     const QString format = info && info->format() == PropertyList::Format::binary ? u"binary"_s : u"xml"_s;
-    const Judgement judgement = judge(path, anchorFolder);
+    const Judgement judgement = judge(path, anchorFolder, flags);
 
     if (context.json) {
         QJsonObject document = app->toJson();
@@ -173,6 +177,9 @@ QCoro::Task<int> commands::inspectBundle(CliContext& context)
             { u"status"_s, judgement.validity.status },
             { u"message"_s,
                 judgement.validity.message ? QJsonValue(*judgement.validity.message) : QJsonValue() },
+            { u"revocationNote"_s,
+                judgement.validity.revocationNote ? QJsonValue(*judgement.validity.revocationNote)
+                                                  : QJsonValue() },
             { u"designatedRequirement"_s,
                 judgement.designated ? QJsonValue(*judgement.designated) : QJsonValue() } };
         QJsonObject keys;

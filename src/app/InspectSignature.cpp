@@ -68,6 +68,10 @@ std::optional<SignerFacts> signerOf(const EmbeddedSignature& signature, const Tr
 QCoro::Task<int> commands::inspectSignature(CliContext& context)
 {
     QStringList arguments = context.arguments;
+    // Offline: judged without asking the certificates' revocation services.
+    const std::uint32_t validityFlags = arguments.removeAll(u"--offline"_s) > 0
+        ? ValidityFlags::installer & ~ValidityFlags::enforceRevocationChecks
+        : ValidityFlags::installer;
     QString anchorFolder = TrustAnchors::defaultFolder();
     if (const qsizetype at = arguments.indexOf(u"--anchors"_s); at >= 0) {
         if (at + 1 >= arguments.size())
@@ -93,7 +97,7 @@ QCoro::Task<int> commands::inspectSignature(CliContext& context)
     for (const SliceSignature& slice : image->slices())
         architectures << architectureName(slice.slice.cpuType);
     const SigningInformation info = signing.signing(path);
-    const ValidityResult validity = signing.checkValidity(path, ValidityFlags::installer);
+    const ValidityResult validity = signing.checkValidity(path, validityFlags);
     const std::optional<QString> designated = signing.designatedRequirement(path);
     const std::uint32_t flags = preferred.signature ? preferred.signature->primary().flags : 0;
     const QString cdhash
@@ -101,7 +105,7 @@ QCoro::Task<int> commands::inspectSignature(CliContext& context)
     const std::optional<SignerFacts> signer
         = preferred.signature ? signerOf(*preferred.signature, signing.anchors()) : std::nullopt;
     const QString validityText = validity.isValid()
-        ? u"valid"_s
+        ? (validity.revocationNote ? u"valid; "_s + *validity.revocationNote : u"valid"_s)
         : u"invalid (%1): %2"_s.arg(QString::number(validity.status),
             validity.message.value_or(u"error "_s + QString::number(validity.status)));
 
@@ -115,6 +119,8 @@ QCoro::Task<int> commands::inspectSignature(CliContext& context)
             { u"cdhash"_s, cdhash.isEmpty() ? QJsonValue() : QJsonValue(cdhash) },
             { u"valid"_s, validity.isValid() }, { u"status"_s, validity.status },
             { u"message"_s, validity.message ? QJsonValue(*validity.message) : QJsonValue() },
+            { u"revocationNote"_s,
+                validity.revocationNote ? QJsonValue(*validity.revocationNote) : QJsonValue() },
             { u"designatedRequirement"_s, designated ? QJsonValue(*designated) : QJsonValue() } };
         if (signer) {
             document[u"signer"_s] = QJsonObject { { u"chain"_s, QJsonArray::fromStringList(signer->chain) },

@@ -18,27 +18,8 @@ namespace {
 // truncated hashes, and a set of (algorithm, full hash) pairs.
 constexpr const char* cdhashesPlistOid = "1.2.840.113635.100.9.1";
 constexpr const char* cdhashesOid = "1.2.840.113635.100.9.2";
-constexpr const char* appleArc = "1.2.840.113635.100.";
 // A chain longer than this is not one a signer would present.
 constexpr int maxChainLength = 10;
-
-// Apple marks its certificates with critical extensions of its own that
-// OpenSSL doesn't know; those, and only those, don't make a chain unusable.
-int verifyCallback(int ok, X509_STORE_CTX* context)
-{
-    if (ok || X509_STORE_CTX_get_error(context) != X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION)
-        return ok;
-    X509* certificate = X509_STORE_CTX_get_current_cert(context);
-    for (int i = 0; i < X509_get_ext_count(certificate); ++i) {
-        X509_EXTENSION* extension = X509_get_ext(certificate, i);
-        if (!X509_EXTENSION_get_critical(extension) || X509_supported_extension(extension))
-            continue;
-        if (!oidText(X509_EXTENSION_get_object(extension)).startsWith(QLatin1StringView(appleArc)))
-            return 0;
-    }
-    X509_STORE_CTX_set_error(context, X509_V_OK);
-    return 1;
-}
 
 enum class ChainOutcome { trusted, untrusted, expired, notYetValid };
 
@@ -59,7 +40,7 @@ ChainResult verifyChain(
     StoreContextPtr context(X509_STORE_CTX_new());
     if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, untrusted) != 1)
         return result;
-    X509_STORE_CTX_set_verify_cb(context.get(), verifyCallback);
+    X509_STORE_CTX_set_verify_cb(context.get(), allowAppleCriticalExtensions);
     X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
     X509_VERIFY_PARAM_set_depth(parameters, maxChainLength);
     if (checkTime)
@@ -83,27 +64,52 @@ ChainResult verifyChain(
     return result;
 }
 
+bool signedBy(X509* certificate, X509* issuer)
+{
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    const bool verified = key && X509_verify(certificate, key) == 1;
+    ERR_clear_error();
+    return verified;
+}
+
 // The chain the signer's own certificates form, leaf first, for requirements
 // about certificates that lead to no configured root (a self-signed leaf).
-std::vector<Certificate> presentedChain(X509* leaf, STACK_OF(X509) * certificates)
+// Every link is proven by its issuer's signature, never by names alone: none
+// when a certificate names an issuer that is present but didn't sign it (a
+// forgery borrowing a real root's name), or when a self-issued certificate
+// isn't signed by its own key. The order certificates come in doesn't matter.
+std::optional<std::vector<Certificate>> presentedChain(X509* leaf, STACK_OF(X509) * certificates)
 {
     std::vector<Certificate> chain { shareCertificate(leaf) };
     X509* current = leaf;
-    while (int(chain.size()) < maxChainLength && X509_check_issued(current, current) != X509_V_OK) {
+    while (true) {
+        const X509_NAME* issuerName = X509_get_issuer_name(current);
+        if (X509_NAME_cmp(issuerName, X509_get_subject_name(current)) == 0) {
+            if (!signedBy(current, current))
+                return std::nullopt;
+            return chain;
+        }
+        bool named = false;
         X509* issuer = nullptr;
-        for (int i = 0; i < sk_X509_num(certificates); ++i) {
+        for (int i = 0; i < sk_X509_num(certificates) && !issuer; ++i) {
             X509* candidate = sk_X509_value(certificates, i);
-            if (X509_cmp(candidate, current) != 0 && X509_check_issued(candidate, current) == X509_V_OK) {
+            if (X509_NAME_cmp(issuerName, X509_get_subject_name(candidate)) != 0)
+                continue;
+            named = true;
+            if (signedBy(current, candidate))
                 issuer = candidate;
-                break;
-            }
         }
         if (!issuer)
-            break;
+            return named ? std::nullopt : std::optional(std::move(chain));
+        const bool seen = std::any_of(chain.begin(), chain.end(),
+            [&](const Certificate& link) { return X509_cmp(link.get(), issuer) == 0; });
+        if (seen)
+            return chain; // certificates that sign each other in a ring: the ring ends the chain
+        if (int(chain.size()) >= maxChainLength)
+            return std::nullopt;
         chain.push_back(shareCertificate(issuer));
         current = issuer;
     }
-    return chain;
 }
 
 bool leafMaySignCode(X509* leaf)
@@ -448,7 +454,10 @@ SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirector
         result.anchoredAtApple = true;
         result.chain = std::move(chain.chain);
     } else {
-        result.chain = presentedChain(leaf, certificates.get());
+        auto presented = presentedChain(leaf, certificates.get());
+        if (!presented)
+            return result;
+        result.chain = std::move(*presented);
         // A chain that leads nowhere is still judged by its dates.
         if (!result.expired) {
             for (const Certificate& certificate : result.chain) {
@@ -468,6 +477,41 @@ SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirector
     }
     result.status = SigningStatus::ok;
     return result;
+}
+
+Certificate signerCertificate(const QByteArray& cms)
+{
+    const unsigned char* cursor = reinterpret_cast<const unsigned char*>(cms.constData());
+    CmsPtr message(d2i_CMS_ContentInfo(nullptr, &cursor, long(cms.size())));
+    Certificate out;
+    if (message && OBJ_obj2nid(CMS_get0_type(message.get())) == NID_pkcs7_signed
+        && sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(message.get())) == 1
+        && CMS_set1_signers_certs(message.get(), nullptr, 0) == 1) {
+        X509* leaf = nullptr;
+        CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(message.get()), 0), nullptr,
+            &leaf, nullptr, nullptr);
+        out = shareCertificate(leaf);
+    }
+    ERR_clear_error();
+    return out;
+}
+
+bool certificateNamesTeam(X509* leaf, const QString& team)
+{
+    X509_NAME* subject = leaf ? X509_get_subject_name(leaf) : nullptr;
+    for (int at = subject ? X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, -1) : -1; at >= 0;
+         at = X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, at)) {
+        unsigned char* text = nullptr;
+        const int length
+            = ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at)));
+        if (length < 0)
+            continue;
+        const bool same = QString::fromUtf8(reinterpret_cast<const char*>(text), length) == team;
+        OPENSSL_free(text);
+        if (same)
+            return true;
+    }
+    return false;
 }
 
 } // namespace corvanta::codesign

@@ -30,4 +30,12 @@ struct SignerCheck {
 SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirectory>& directories,
     const TrustAnchors& anchors, const QDateTime& now, bool considerExpiration);
 
+// The certificate of the one signer of `cms`, read without verifying anything;
+// none when the blob carries no such certificate.
+Certificate signerCertificate(const QByteArray& cms);
+
+// Whether `team` is one of the leaf's subject OUs: what ties a CodeDirectory's
+// Team ID to the certificate that signed it.
+bool certificateNamesTeam(X509* leaf, const QString& team);
+
 } // namespace corvanta::codesign

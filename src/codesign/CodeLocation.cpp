@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -36,6 +37,60 @@ QString linkTarget(const QString& path)
     if (length < 0 || std::size_t(length) >= sizeof buffer)
         return {};
     return QFile::decodeName(QByteArray(buffer, length));
+}
+
+std::optional<QString> resolvedPath(const QString& path)
+{
+    // More links than this on one path is a loop, as the kernel sees it.
+    constexpr int maxLinks = 40;
+    // Not cleaned first: "link/.." is wherever the link leads, then up.
+    QStringList pending = path.split(u'/', Qt::SkipEmptyParts);
+    QString current; // resolved so far; empty for "/"
+    int links = 0;
+    while (!pending.isEmpty()) {
+        const QString part = pending.takeFirst();
+        if (part == u".")
+            continue;
+        if (part == u"..") {
+            current.truncate(std::max<qsizetype>(current.lastIndexOf(u'/'), 0));
+            continue;
+        }
+        const QString candidate = current + u'/' + part;
+        struct stat info { };
+        if (::lstat(QFile::encodeName(candidate).constData(), &info) != 0) {
+            pending.prepend(candidate);
+            return QDir::cleanPath(pending.join(u'/'));
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            current = candidate;
+            continue;
+        }
+        const QString target = linkTarget(candidate);
+        if (++links > maxLinks || target.isEmpty())
+            return std::nullopt;
+        if (target.startsWith(u'/'))
+            current.clear();
+        pending = target.split(u'/', Qt::SkipEmptyParts) + pending;
+    }
+    return current.isEmpty() ? u"/"_s : current;
+}
+
+bool linkedBelow(const QString& root, const QString& path, bool file)
+{
+    if (!path.startsWith(root + u'/'))
+        return true;
+    const QStringList parts = path.mid(root.size() + 1).split(u'/', Qt::SkipEmptyParts);
+    QString current = root;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        current += u'/' + parts[i];
+        struct stat info { };
+        if (::lstat(QFile::encodeName(current).constData(), &info) != 0)
+            return false;
+        const bool last = i + 1 == parts.size();
+        if (last && file ? !S_ISREG(info.st_mode) : !S_ISDIR(info.st_mode))
+            return true;
+    }
+    return false;
 }
 
 std::optional<CodeLocation> CodeLocation::locate(const QString& path)

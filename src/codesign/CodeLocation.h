@@ -35,4 +35,14 @@ struct CodeLocation {
 // The text of the symbolic link at `path` as stored; empty when it isn't one.
 QString linkTarget(const QString& path);
 
+// The absolute `path` with every symbolic link along it followed, as the
+// kernel would; what lies past the first missing component is kept as
+// written. None when links loop.
+std::optional<QString> resolvedPath(const QString& path);
+
+// Whether some component of `path` below the folder `root` exists but isn't
+// real: a link, or not a folder (the last one: not a file when `file`).
+// Missing components are not this function's concern.
+bool linkedBelow(const QString& root, const QString& path, bool file);
+
 } // namespace corvanta::codesign

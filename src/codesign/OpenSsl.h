@@ -75,4 +75,23 @@ inline QString oidText(const ASN1_OBJECT* object)
     return QString::fromLatin1(buffer, length);
 }
 
+// Apple marks its certificates with critical extensions of its own that
+// OpenSSL doesn't know; those, and only those, don't make a chain unusable.
+inline int allowAppleCriticalExtensions(int ok, X509_STORE_CTX* context)
+{
+    if (ok || X509_STORE_CTX_get_error(context) != X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION)
+        return ok;
+    X509* certificate = X509_STORE_CTX_get_current_cert(context);
+    for (int i = 0; i < X509_get_ext_count(certificate); ++i) {
+        X509_EXTENSION* extension = X509_get_ext(certificate, i);
+        if (!X509_EXTENSION_get_critical(extension) || X509_supported_extension(extension))
+            continue;
+        if (!oidText(X509_EXTENSION_get_object(extension))
+                 .startsWith(QLatin1StringView("1.2.840.113635.100.")))
+            return 0;
+    }
+    X509_STORE_CTX_set_error(context, X509_V_OK);
+    return 1;
+}
+
 } // namespace corvanta::codesign

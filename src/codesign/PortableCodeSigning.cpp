@@ -1,5 +1,6 @@
 #include "codesign/PortableCodeSigning.h"
 
+#include "codesign/CmsSignature.h"
 #include "codesign/CodeLocation.h"
 #include "codesign/SignedImage.h"
 
@@ -24,10 +25,14 @@ SigningInformation PortableCodeSigning::signing(const QString& path) const
     const CodeDirectory& directory = slice.signature->primary();
     SigningInformation info;
     info.identifier = directory.identifier;
-    // Ad-hoc and linker signatures name no signer, whatever the directory says.
+    // Ad-hoc and linker signatures name no signer, whatever the directory says;
+    // a certificate names only a team it carries itself.
     if (!(directory.flags & (codeFlags::adhoc | codeFlags::linkerSigned)) && directory.team
-        && !directory.team->isEmpty())
-        info.team = directory.team;
+        && !directory.team->isEmpty()) {
+        const Certificate leaf = signerCertificate(slice.signature->cms.value_or(QByteArray()));
+        if (leaf && certificateNamesTeam(leaf.get(), *directory.team))
+            info.team = directory.team;
+    }
     return info;
 }
 

@@ -19,6 +19,11 @@ public:
     // The time certificates are judged at when a signature has no timestamp
     // (the current time unless a test says otherwise).
     void setClock(std::function<QDateTime()> clock) { m_settings.clock = std::move(clock); }
+    // How long one validity check may spend asking revocation services.
+    void setRevocationDeadline(std::chrono::milliseconds deadline)
+    {
+        m_settings.revocationDeadline = deadline;
+    }
 
     SigningInformation signing(const QString& path) const override;
     ValidityResult checkValidity(const QString& path, std::uint32_t flags,

@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace corvanta::codesign {
@@ -29,6 +31,42 @@ constexpr const char* worldwideDeveloperIntermediate = "1.2.840.113635.100.6.2.1
 bool strict(std::uint32_t flags)
 {
     return flags & ValidityFlags::strictValidate;
+}
+
+// With strict validation everything the verifier reads must be a real file or
+// folder of the bundle: a link anywhere on the way (Contents, MacOS,
+// _CodeSignature) would let it borrow another bundle's signed parts.
+int checkRealLayout(const CodeLocation& location)
+{
+    struct stat info { };
+    const auto real = [&info](const QString& path, bool file) {
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0
+            && (file ? S_ISREG(info.st_mode) : S_ISDIR(info.st_mode));
+    };
+    if (!location.isBundle())
+        return real(location.path, true) ? SigningStatus::ok : SigningStatus::regularFile;
+    if (!real(location.path, false))
+        return SigningStatus::badBundleFormat;
+    if (location.contentRoot != location.path && linkedBelow(location.path, location.contentRoot, false))
+        return location.kind == BundleKind::app ? SigningStatus::unsealedAppRoot
+                                                : SigningStatus::unsealedFrameworkRoot;
+    for (const QString& file :
+        { location.infoPlistPath, location.executablePath, location.resourceSealPath }) {
+        if (!file.isEmpty() && linkedBelow(location.path, file, true))
+            return SigningStatus::regularFile;
+    }
+    return SigningStatus::ok;
+}
+
+// Whether the link at `link` leads inside the folder `realRoot` once every
+// link on its way is followed, not only as its text reads.
+bool leadsInside(const QString& link, const QString& realRoot)
+{
+    const QString target = linkTarget(link);
+    if (target.isEmpty() || target.startsWith(u'/'))
+        return false;
+    const auto resolved = resolvedPath(QFileInfo(link).path() + u'/' + target);
+    return resolved && resolved->startsWith(realRoot + u'/');
 }
 
 // Larger than any real Info.plist or resource seal; reading on would only serve a hostile bundle.
@@ -211,7 +249,14 @@ Requirement impliedRequirement(const QString& identifier, const std::vector<QByt
 ValidityResult Validator::validate(
     const QString& path, std::uint32_t flags, const Requirement* requirement) const
 {
-    return validateAt(path, flags, requirement, 0);
+    std::optional<RevocationChecker> revocation;
+    if (flags & ValidityFlags::enforceRevocationChecks)
+        revocation.emplace(m_settings.revocationDeadline);
+    ValidityResult result
+        = ValidityResult::of(validateAt(path, flags, requirement, 0, revocation ? &*revocation : nullptr));
+    if (revocation)
+        result.revocationNote = revocation->note();
+    return result;
 }
 
 int Validator::checkSlice(
@@ -260,6 +305,11 @@ int Validator::checkSlice(
             flags & ValidityFlags::considerExpiration);
         if (facts.signer.status != SigningStatus::ok)
             return facts.signer.status;
+        // The Team ID is the certificate's to give: a directory naming a team
+        // its leaf doesn't carry lies about who signed it.
+        if (primary.team && !primary.team->isEmpty()
+            && !certificateNamesTeam(facts.signer.chain.front().get(), *primary.team))
+            return SigningStatus::signatureInvalid;
     }
 
     // Special slots: what the directories bind besides the code.
@@ -325,28 +375,27 @@ EvaluationContext Validator::contextFor(const CodeLocation& location, const Slic
     return context;
 }
 
-ValidityResult Validator::validateAt(
-    const QString& path, std::uint32_t flags, const Requirement* requirement, int depth) const
+int Validator::validateAt(const QString& path, std::uint32_t flags, const Requirement* requirement, int depth,
+    RevocationChecker* revocation) const
 {
     const auto location = CodeLocation::locate(path);
     if (!location)
-        return ValidityResult::of(SigningStatus::staticCodeNotFound);
+        return SigningStatus::staticCodeNotFound;
+    if (strict(flags)) {
+        if (const int status = checkRealLayout(*location); status != SigningStatus::ok)
+            return status;
+    }
     if (location->isBundle() && !location->infoPlist)
-        return ValidityResult::of(SigningStatus::badBundleFormat);
+        return SigningStatus::badBundleFormat;
     if (location->executablePath.isEmpty())
-        return ValidityResult::of(SigningStatus::notSigned);
+        return SigningStatus::notSigned;
     if (!QFileInfo(location->executablePath).isFile())
-        return ValidityResult::of(SigningStatus::noMainExecutable);
-    // A link would let the bundle borrow another's signed executable or Info.plist.
-    if (strict(flags)
-        && (QFileInfo(location->executablePath).isSymLink()
-            || (location->isBundle() && QFileInfo(location->infoPlistPath).isSymLink())))
-        return ValidityResult::of(SigningStatus::regularFile);
+        return SigningStatus::noMainExecutable;
     const auto image = SignedImage::open(location->executablePath);
     if (!image) {
         // A Mach-O header whose slices lie outside the file is damage, not an unsigned script.
-        return ValidityResult::of(isMachOFile(location->executablePath) ? SigningStatus::badObjectFormat
-                                                                        : SigningStatus::notSigned);
+        return isMachOFile(location->executablePath) ? SigningStatus::badObjectFormat
+                                                     : SigningStatus::notSigned;
     }
 
     std::vector<const SliceSignature*> slices;
@@ -360,31 +409,46 @@ ValidityResult Validator::validateAt(
     for (std::size_t i = 0; i < slices.size(); ++i) {
         if (const int status = checkSlice(*location, *slices[i], flags, facts[i]);
             status != SigningStatus::ok)
-            return ValidityResult::of(status);
+            return status;
         // Every architecture must be the same code from the same signer.
         const CodeDirectory& first = facts[0].signature->primary();
         const CodeDirectory& current = facts[i].signature->primary();
         if (current.identifier != first.identifier || current.team != first.team)
-            return ValidityResult::of(SigningStatus::signatureFailed);
+            return SigningStatus::signatureFailed;
     }
 
     if (location->isBundle()) {
-        if (const int status = checkResources(*location, flags, depth); status != SigningStatus::ok)
-            return ValidityResult::of(status);
+        if (const int status = checkResources(*location, flags, depth, revocation);
+            status != SigningStatus::ok)
+            return status;
+    }
+
+    // Last, as the one check that goes to the network.
+    if (revocation) {
+        for (const SliceFacts& slice : facts) {
+            if (!revocation->passes(slice.signer.chain))
+                return SigningStatus::certificateRevoked;
+        }
     }
 
     if (requirement) {
         for (const SliceFacts& slice : facts) {
             if (!satisfies(*requirement, contextFor(*location, slice)))
-                return ValidityResult::of(SigningStatus::requirementFailed);
+                return SigningStatus::requirementFailed;
         }
     }
-    return ValidityResult::of(SigningStatus::ok);
+    return SigningStatus::ok;
 }
 
-int Validator::checkResources(const CodeLocation& location, std::uint32_t flags, int depth) const
+int Validator::checkResources(
+    const CodeLocation& location, std::uint32_t flags, int depth, RevocationChecker* revocation) const
 {
+    // Where links must lead, as the file system resolves them.
+    std::optional<QString> realRoot;
     if (strict(flags)) {
+        realRoot = resolvedPath(location.path);
+        if (!realRoot)
+            return SigningStatus::invalidSymlink;
         // Nothing may sit beside what the seal covers.
         const QStringList rootNames
             = QDir(location.path)
@@ -398,8 +462,8 @@ int Validator::checkResources(const CodeLocation& location, std::uint32_t flags,
             for (const QString& name : rootNames) {
                 const QString entry = location.path + u'/' + name;
                 const bool versions = name == u"Versions" && !QFileInfo(entry).isSymLink();
-                const bool link
-                    = QFileInfo(entry).isSymLink() && linkTarget(entry).startsWith(u"Versions/Current/");
+                const bool link = QFileInfo(entry).isSymLink()
+                    && linkTarget(entry).startsWith(u"Versions/Current/") && leadsInside(entry, *realRoot);
                 if (!versions && !link)
                     return SigningStatus::unsealedFrameworkRoot;
             }
@@ -444,17 +508,14 @@ int Validator::checkResources(const CodeLocation& location, std::uint32_t flags,
             const QString target = linkTarget(item.absolutePath);
             if (!sealed.symlink || *sealed.symlink != target)
                 return SigningStatus::badResource;
-            if (strict(flags)) {
-                const QString resolved = QDir::cleanPath(QFileInfo(item.absolutePath).path() + u'/' + target);
-                if (target.startsWith(u'/') || !resolved.startsWith(location.path + u'/'))
-                    return SigningStatus::invalidSymlink;
-            }
+            if (strict(flags) && !leadsInside(item.absolutePath, *realRoot))
+                return SigningStatus::invalidSymlink;
             break;
         }
         case ResourceItem::Kind::nestedCode:
             if (!sealed.isNestedCode())
                 return SigningStatus::badResource;
-            if (const int status = checkNested(item.absolutePath, sealed, flags, depth);
+            if (const int status = checkNested(item.absolutePath, sealed, flags, depth, revocation);
                 status != SigningStatus::ok)
                 return status;
             break;
@@ -471,13 +532,15 @@ int Validator::checkResources(const CodeLocation& location, std::uint32_t flags,
     return SigningStatus::ok;
 }
 
-int Validator::checkNested(
-    const QString& path, const SealedResource& sealed, std::uint32_t flags, int depth) const
+int Validator::checkNested(const QString& path, const SealedResource& sealed, std::uint32_t flags, int depth,
+    RevocationChecker* revocation) const
 {
     if (depth >= maxNesting)
         return SigningStatus::badNestedCode;
     // The code there now must be the code that was sealed.
     const auto location = CodeLocation::locate(path);
+    if (location && strict(flags) && checkRealLayout(*location) != SigningStatus::ok)
+        return SigningStatus::badNestedCode;
     const auto image = location && !location->executablePath.isEmpty()
         ? SignedImage::open(location->executablePath)
         : std::nullopt;
@@ -505,10 +568,13 @@ int Validator::checkNested(
         if (!requirement)
             return SigningStatus::badNestedCode;
     }
-    const ValidityResult nested = validateAt(path, flags, requirement ? &*requirement : nullptr, depth + 1);
-    if (nested.status == SigningStatus::notSigned)
+    const int nested = validateAt(path, flags, requirement ? &*requirement : nullptr, depth + 1, revocation);
+    if (nested == SigningStatus::notSigned)
         return SigningStatus::unsignedNestedCode;
-    return nested.isValid() ? SigningStatus::ok : SigningStatus::badNestedCode;
+    // A revoked certificate is the news, wherever in the bundle it signed.
+    if (nested == SigningStatus::ok || nested == SigningStatus::certificateRevoked)
+        return nested;
+    return SigningStatus::badNestedCode;
 }
 
 std::optional<Requirement> Validator::designatedRequirement(const QString& path) const

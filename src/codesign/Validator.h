@@ -3,10 +3,12 @@
 #include "codesign/CmsSignature.h"
 #include "codesign/CodeLocation.h"
 #include "codesign/Requirement.h"
+#include "codesign/Revocation.h"
 #include "codesign/SignedImage.h"
 #include "codesign/TrustAnchors.h"
 #include "platform/CodeSigning.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -32,6 +34,8 @@ public:
         TrustAnchors anchors;
         std::uint32_t hostCpuType = CpuType::ofThisBuild();
         std::function<QDateTime()> clock;
+        // What one check with enforceRevocationChecks may spend asking revocation services.
+        std::chrono::milliseconds revocationDeadline { 4000 };
     };
 
     explicit Validator(const Settings& settings)
@@ -46,13 +50,15 @@ public:
     std::optional<Requirement> designatedRequirement(const QString& path) const;
 
 private:
-    ValidityResult validateAt(
-        const QString& path, std::uint32_t flags, const Requirement* requirement, int depth) const;
+    // `revocation` is none without enforceRevocationChecks.
+    int validateAt(const QString& path, std::uint32_t flags, const Requirement* requirement, int depth,
+        RevocationChecker* revocation) const;
     int checkSlice(const CodeLocation& location, const SliceSignature& slice, std::uint32_t flags,
         SliceFacts& facts) const;
-    int checkResources(const CodeLocation& location, std::uint32_t flags, int depth) const;
-    int checkNested(
-        const QString& path, const struct SealedResource& sealed, std::uint32_t flags, int depth) const;
+    int checkResources(
+        const CodeLocation& location, std::uint32_t flags, int depth, RevocationChecker* revocation) const;
+    int checkNested(const QString& path, const struct SealedResource& sealed, std::uint32_t flags, int depth,
+        RevocationChecker* revocation) const;
     EvaluationContext contextFor(const CodeLocation& location, const SliceFacts& facts) const;
 
     const Settings& m_settings;

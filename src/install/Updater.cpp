@@ -172,7 +172,8 @@ QStringList Updater::checkDownload(const QString& file, const InstalledApp& app,
     return log;
 }
 
-std::optional<QString> Updater::validSignature(const QString& app) const
+std::optional<QString> Updater::validSignature(
+    const QString& app, std::optional<QString>* revocationNote) const
 {
     const CodeSigning& codeSigning = m_services.codeSigning;
     const ValidityResult validity = codeSigning.checkValidity(app, ValidityFlags::installer);
@@ -182,6 +183,8 @@ std::optional<QString> Updater::validSignature(const QString& app) const
         throw UpdateError(u"The new version's code signature is invalid: "_s
             + validity.message.value_or(u"error %1"_s.arg(validity.status)) + u'.');
     }
+    if (revocationNote)
+        *revocationNote = validity.revocationNote;
     return Scanner::signing(QUrl::fromLocalFile(app), codeSigning).team;
 }
 
@@ -190,9 +193,15 @@ QStringList Updater::checkApp(
 {
     const CodeSigning& codeSigning = m_services.codeSigning;
     QStringList log;
-    const std::optional<QString> newTeam = validSignature(newApp);
+    std::optional<QString> revocationNote;
+    const std::optional<QString> newTeam = validSignature(newApp, &revocationNote);
+    // Revocation couldn't be checked, and the platform lets that pass: say so.
+    if (revocationNote)
+        log.append(*revocationNote);
     if (requirement) {
-        const ValidityResult meets = codeSigning.checkValidity(newApp, ValidityFlags::installer, requirement);
+        // The same code's certificates were just asked about; once is enough.
+        const ValidityResult meets = codeSigning.checkValidity(
+            newApp, ValidityFlags::installer & ~ValidityFlags::enforceRevocationChecks, requirement);
         if (meets.status == SigningStatus::staticCodeNotFound)
             throw UpdateError(u"The new version isn't code signed."_s);
         if (!meets.isValid()) {

@@ -119,8 +119,10 @@ public:
     static std::optional<Format> format(const QString& file);
 
     // The new app's own signature must be valid; returns its Team ID (none
-    // for an ad-hoc signature). Throws UpdateError.
-    std::optional<QString> validSignature(const QString& app) const;
+    // for an ad-hoc signature). Throws UpdateError. `revocationNote` receives
+    // why the certificates' revocation couldn't be checked, if it couldn't.
+    std::optional<QString> validSignature(
+        const QString& app, std::optional<QString>* revocationNote = nullptr) const;
 
     // ---- unpacking ----------------------------------------------------------
 

@@ -64,6 +64,7 @@ inline constexpr int invalidSymlink = -67003;
 inline constexpr int unsupportedDigestAlgorithm = -67000;
 inline constexpr int certificateExpired = -2147409654; // CSSMERR_TP_CERT_EXPIRED
 inline constexpr int certificateNotValidYet = -2147409653; // CSSMERR_TP_CERT_NOT_VALID_YET
+inline constexpr int certificateRevoked = -2147409652; // CSSMERR_TP_CERT_REVOKED
 
 // The platform's message for `status` (what SecCopyErrorMessageString gives);
 // none for statuses it has no text for.
@@ -136,6 +137,8 @@ inline std::optional<QString> message(int status)
         return QStringLiteral("CSSMERR_TP_CERT_EXPIRED");
     case certificateNotValidYet:
         return QStringLiteral("CSSMERR_TP_CERT_NOT_VALID_YET");
+    case certificateRevoked:
+        return QStringLiteral("CSSMERR_TP_CERT_REVOKED");
     default:
         return std::nullopt;
     }
@@ -148,9 +151,13 @@ struct ValidityResult {
     // The platform's text for the status, read after "The new version's code
     // signature is invalid: "; none when the status has no text.
     std::optional<QString> message;
+    // With enforceRevocationChecks: why a certificate's revocation couldn't be
+    // checked (an unreachable or unusable responder doesn't reject the code),
+    // as one sentence for the install log; none when every check was made.
+    std::optional<QString> revocationNote;
 
     bool isValid() const noexcept { return status == SigningStatus::ok; }
-    static ValidityResult of(int status) { return { status, SigningStatus::message(status) }; }
+    static ValidityResult of(int status) { return { status, SigningStatus::message(status), std::nullopt }; }
 };
 
 // Processor types of Mach-O headers.

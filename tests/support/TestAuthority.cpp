@@ -2,9 +2,20 @@
 
 #include "codesign/OpenSsl.h"
 #include "demo/CertificateParts.h"
+#include "support/SigningFixtures.h"
 
+#include <optional>
+
+#include <QDeadlineTimer>
+#include <QProcess>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/ocsp.h>
 #include <openssl/rand.h>
 #include <openssl/ts.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace corvanta::codesign;
@@ -45,6 +56,60 @@ Certificate share(const X509Ptr& certificate)
 QDateTime dayAgo()
 {
     return QDateTime::currentDateTimeUtc().addDays(-1);
+}
+
+QByteArray pemOf(X509* certificate)
+{
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    PEM_write_bio_X509(bio.get(), certificate);
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    return QByteArray(data, int(length));
+}
+
+QByteArray pemOf(EVP_PKEY* key)
+{
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    return QByteArray(data, int(length));
+}
+
+// A time as index.txt writes it.
+QByteArray indexTime(const QDateTime& time)
+{
+    return time.toUTC().toString(u"yyMMddHHmmss'Z'"_s).toLatin1();
+}
+
+// Posts an OCSP request to the responder and reads its answer to the end:
+// none while nothing listens, whether it answered 200 otherwise.
+std::optional<bool> post(quint16 port, const QByteArray& request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const timeval patience { 10, 0 };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    const QByteArray message = "POST / HTTP/1.0\r\nContent-Type: application/ocsp-request\r\nContent-Length: "
+        + QByteArray::number(request.size()) + "\r\n\r\n" + request;
+    QByteArray answer;
+    if (::send(fd, message.constData(), std::size_t(message.size()), MSG_NOSIGNAL) == message.size()) {
+        char buffer[4096];
+        ssize_t length = 0;
+        while ((length = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, length);
+    }
+    ::close(fd);
+    return answer.startsWith("HTTP/1.0 200");
 }
 
 } // namespace
@@ -145,6 +210,10 @@ SigningIdentity TestAuthority::identity(const LeafOptions& options) const
     demo::addExtension(leaf.get(), issuer, NID_authority_key_identifier, "keyid:always");
     if (options.developerIdMark)
         demo::addMarker(leaf.get(), "1.2.840.113635.100.6.1.13", true);
+    if (!options.ocspUrl.isEmpty()) {
+        const QByteArray access = "OCSP;URI:" + options.ocspUrl.toUtf8();
+        demo::addExtension(leaf.get(), issuer, NID_info_access, access.constData());
+    }
     X509_sign(leaf.get(), m_keys->intermediateKey.get(), EVP_sha256());
 
     SigningIdentity identity;
@@ -222,6 +291,51 @@ Timestamper TestAuthority::timestamper(const QDateTime& at) const
     };
 }
 
+SigningIdentity TestAuthority::forgery(const QString& team) const
+{
+    KeyPtr key = newKey();
+    X509_NAME* subject = X509_NAME_new();
+    demo::addNameEntry(subject, "CN", u"Developer ID Application: Test Developer (%1)"_s.arg(team));
+    demo::addNameEntry(subject, "OU", team);
+    demo::addNameEntry(subject, "O", u"Test Developer"_s);
+    X509* root = m_keys->root.get();
+    X509Ptr leaf
+        = newCertificate(subject, key.get(), root, dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
+    X509_NAME_free(subject);
+    demo::addExtension(leaf.get(), root, NID_basic_constraints, "critical,CA:FALSE");
+    demo::addExtension(leaf.get(), root, NID_key_usage, "critical,digitalSignature");
+    demo::addExtension(leaf.get(), root, NID_ext_key_usage, "critical,codeSigning");
+    demo::addExtension(leaf.get(), root, NID_authority_key_identifier, "keyid:always");
+    X509_sign(leaf.get(), key.get(), EVP_sha256()); // the forger hasn't got the root's key
+    SigningIdentity identity;
+    identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
+    identity.leaf = share(leaf);
+    identity.chain = { share(m_keys->root) };
+    return identity;
+}
+
+SigningIdentity TestAuthority::ocspSigner() const
+{
+    KeyPtr key = newKey();
+    X509_NAME* subject = X509_NAME_new();
+    demo::addNameEntry(subject, "CN", u"Test OCSP Responder"_s);
+    demo::addNameEntry(subject, "O", u"Test Apple Inc."_s);
+    X509* issuer = m_keys->intermediate.get();
+    X509Ptr certificate
+        = newCertificate(subject, key.get(), issuer, dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
+    X509_NAME_free(subject);
+    demo::addExtension(certificate.get(), issuer, NID_basic_constraints, "critical,CA:FALSE");
+    demo::addExtension(certificate.get(), issuer, NID_key_usage, "critical,digitalSignature");
+    demo::addExtension(certificate.get(), issuer, NID_ext_key_usage, "critical,OCSPSigning");
+    demo::addExtension(certificate.get(), issuer, NID_authority_key_identifier, "keyid:always");
+    X509_sign(certificate.get(), m_keys->intermediateKey.get(), EVP_sha256());
+    SigningIdentity identity;
+    identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
+    identity.leaf = share(certificate);
+    identity.chain = { share(m_keys->intermediate), share(m_keys->root) };
+    return identity;
+}
+
 SigningIdentity TestAuthority::selfSigned(
     const QString& commonName, const std::optional<QString>& organizationalUnit)
 {
@@ -239,6 +353,92 @@ SigningIdentity TestAuthority::selfSigned(
     identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
     identity.leaf = share(leaf);
     return identity;
+}
+
+OcspResponder::OcspResponder()
+    : m_port(freePort())
+{
+}
+
+OcspResponder::~OcspResponder()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished();
+    }
+}
+
+QString OcspResponder::url() const
+{
+    return u"http://127.0.0.1:%1/"_s.arg(m_port);
+}
+
+bool OcspResponder::start(
+    const TestAuthority& authority, const std::vector<std::pair<Certificate, bool>>& leaves, int requests)
+{
+    const SigningIdentity signer = authority.ocspSigner();
+    X509* issuer = signer.chain.front().get();
+    QByteArray index;
+    for (const auto& [leaf, revoked] : leaves) {
+        BIGNUM* serial = ASN1_INTEGER_to_BN(X509_get0_serialNumber(leaf.get()), nullptr);
+        char* hex = BN_bn2hex(serial);
+        char name[1024];
+        X509_NAME_oneline(X509_get_subject_name(leaf.get()), name, sizeof name);
+        index += (revoked ? "R\t" : "V\t") + indexTime(dateOf(X509_get0_notAfter(leaf.get()))) + '\t'
+            + (revoked ? indexTime(QDateTime::currentDateTimeUtc().addSecs(-3600)) : QByteArray()) + '\t'
+            + hex + "\tunknown\t" + QByteArray(name) + '\n';
+        OPENSSL_free(hex);
+        BN_free(serial);
+    }
+    const QString folder = m_folder.path();
+    writeFile(folder + u"/index.txt"_s, index);
+    writeFile(folder + u"/index.txt.attr"_s, "unique_subject = no\n");
+    writeFile(folder + u"/ca.pem"_s, pemOf(issuer));
+    writeFile(folder + u"/responder.pem"_s, pemOf(signer.leaf.get()));
+    writeFile(folder + u"/responder.key"_s, pemOf(signer.key.get()));
+
+    // Its own question about the responder's certificate tells when it is
+    // ready: a connection that sends nothing upsets it, so it answers one more.
+    OCSP_REQUEST* request = OCSP_REQUEST_new();
+    OCSP_request_add0_id(request, OCSP_cert_to_id(nullptr, signer.leaf.get(), issuer));
+    unsigned char* der = nullptr;
+    const int length = i2d_OCSP_REQUEST(request, &der);
+    const QByteArray probe(reinterpret_cast<const char*>(der), length);
+    OPENSSL_free(der);
+    OCSP_REQUEST_free(request);
+
+    m_process = std::make_unique<QProcess>();
+    m_process->setWorkingDirectory(folder);
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->start(u"openssl"_s,
+        { u"ocsp"_s, u"-index"_s, u"index.txt"_s, u"-port"_s, QString::number(m_port), u"-rsigner"_s,
+            u"responder.pem"_s, u"-rkey"_s, u"responder.key"_s, u"-CA"_s, u"ca.pem"_s, u"-ndays"_s, u"1"_s,
+            u"-nrequest"_s, QString::number(requests + 1) });
+    if (!m_process->waitForStarted())
+        return false;
+    const QDeadlineTimer patience(std::chrono::seconds(10));
+    while (!patience.hasExpired() && m_process->state() == QProcess::Running) {
+        if (const auto answered = post(m_port, probe))
+            return *answered;
+        m_process->waitForReadyRead(20); // its "waiting for connections" line
+    }
+    return false;
+}
+
+quint16 OcspResponder::freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
 }
 
 } // namespace corvanta::test

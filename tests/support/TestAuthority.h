@@ -5,9 +5,14 @@
 #include "codesign/TrustAnchors.h"
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <QDateTime>
 #include <QString>
+#include <QTemporaryDir>
+
+class QProcess;
 
 namespace corvanta::test {
 
@@ -19,6 +24,7 @@ struct LeafOptions {
     bool teamInSubject = true; // OU = team
     QDateTime notBefore; // default: a day ago
     QDateTime notAfter; // default: in a year
+    QString ocspUrl; // the leaf's OCSP responder (Authority Information Access); empty: none
 };
 
 // A certificate authority shaped like Apple's: a root, an intermediate marked
@@ -42,6 +48,12 @@ public:
     codesign::SigningIdentity identity(const LeafOptions& options) const;
     // A timestamp authority under this root that stamps every token with `at`.
     codesign::Timestamper timestamper(const QDateTime& at) const;
+    // What a forger makes of this authority's public certificates: a leaf for
+    // `team` that names the root as its issuer (key identifier included) but
+    // is signed by a key of its own, presented with the root's real certificate.
+    codesign::SigningIdentity forgery(const QString& team) const;
+    // A responder certificate the intermediate issued for signing OCSP answers.
+    codesign::SigningIdentity ocspSigner() const;
 
     // A self-signed leaf that chains to nothing.
     static codesign::SigningIdentity selfSigned(
@@ -50,6 +62,30 @@ public:
 private:
     struct Keys;
     std::unique_ptr<Keys> m_keys;
+};
+
+// A live `openssl ocsp` responder for leaves of a TestAuthority, on a free
+// loopback port that is known before the leaves are made, since they name it.
+class OcspResponder {
+public:
+    OcspResponder();
+    ~OcspResponder();
+
+    QString url() const;
+    // Writes index.txt (a V or R line per leaf: revoked when the flag says so)
+    // and the responder's certificate and key, starts the responder for
+    // `requests` requests and returns once it has answered one of its own;
+    // false when it couldn't be started.
+    bool start(const TestAuthority& authority,
+        const std::vector<std::pair<codesign::Certificate, bool>>& leaves, int requests);
+
+    // A loopback port nothing listens on.
+    static quint16 freePort();
+
+private:
+    quint16 m_port;
+    QTemporaryDir m_folder;
+    std::unique_ptr<QProcess> m_process;
 };
 
 } // namespace corvanta::test

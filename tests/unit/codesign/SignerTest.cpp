@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -260,6 +261,17 @@ INSTANTIATE_TEST_SUITE_P(Changes, TamperMatrix,
         Tamper { "ResourceSealRemoved",
             [](const QString& app) { QFile::remove(app + u"/Contents/_CodeSignature/CodeResources"_s); },
             SigningStatus::resourcesNotFound },
+        // A genuine sibling from the same developer: followed, the link would pass as it.
+        Tamper { "ContentsLinkedToAnotherApp",
+            [](const QString& app) {
+                SigningOptions options;
+                options.identity = authority().developerId(team);
+                CodeSigner(options).sign(test::makeSampleApp(QFileInfo(app).path() + u"/Sibling"_s));
+                QDir(app + u"/Contents"_s).removeRecursively();
+                ::symlink(
+                    "../Sibling/Example.app/Contents", QFile::encodeName(app + u"/Contents"_s).constData());
+            },
+            SigningStatus::unsealedAppRoot, true },
         Tamper { "FileBesideContents",
             [](const QString& app) { test::writeFile(app + u"/README"_s, "unsealed"); },
             SigningStatus::unsealedAppRoot },
@@ -387,15 +399,89 @@ TEST(Signer, EntitlementsAreBoundAndEvaluated)
 
 TEST(Signer, LinksLeavingTheBundleFailStrictValidation)
 {
+    // Straight out, and out through a link that is harmless on its own ("up" is Contents).
+    const std::vector<std::vector<std::pair<const char*, const char*>>> rows {
+        { { "escape", "../../../outside" } },
+        { { "up", ".." }, { "escape", "up/../../outside" } },
+    };
+    const PortableCodeSigning signing { authority().anchors() };
+    for (const auto& links : rows) {
+        QTemporaryDir dir;
+        const QString app = test::makeSampleApp(dir.path());
+        for (const auto& [name, target] : links) {
+            const QString link = app + u"/Contents/Resources/"_s + QLatin1StringView(name);
+            ::symlink(target, QFile::encodeName(link).constData());
+        }
+        SigningOptions options;
+        options.identity = authority().developerId(team);
+        CodeSigner(options).sign(app);
+        EXPECT_EQ(signing.checkValidity(app, installerFlags).status, SigningStatus::invalidSymlink)
+            << links.back().second;
+        EXPECT_TRUE(signing.checkValidity(app, ValidityFlags::checkAllArchitectures).isValid());
+    }
+}
+
+// The Team ID is the certificate's to give: a directory naming a team its leaf
+// doesn't carry is refused, and that team is never reported.
+TEST(Signer, TheTeamIsTheLeafs)
+{
+    test::LeafOptions withoutTeam;
+    withoutTeam.teamInSubject = false;
+    const std::vector<std::pair<const char*, SigningIdentity>> rows {
+        { "another team's leaf", authority().developerId(u"OTHERTEAM1"_s) },
+        { "a leaf without a team", authority().identity(withoutTeam) },
+    };
+    const PortableCodeSigning signing { authority().anchors() };
+    for (const auto& [name, identity] : rows) {
+        QTemporaryDir dir;
+        const QString app = test::makeSampleApp(dir.path());
+        SigningOptions options;
+        options.identity = identity;
+        options.team = team;
+        CodeSigner(options).sign(app);
+        EXPECT_EQ(signing.checkValidity(app, installerFlags).status, SigningStatus::signatureInvalid) << name;
+        EXPECT_FALSE(signing.signing(app).team) << name;
+    }
+}
+
+// Code from a private root is known by the root's hash; every link up to it
+// must be proven by a signature, not by the names certificates give.
+TEST(Signer, PrivateRootChainsAreProvenBySignatures)
+{
+    const test::TestAuthority privateRoot(u"Private Root CA"_s);
+    const PortableCodeSigning signing { authority().anchors() };
     QTemporaryDir dir;
     const QString app = test::makeSampleApp(dir.path());
-    ::symlink("../../../outside", QFile::encodeName(app + u"/Contents/Resources/escape"_s).constData());
     SigningOptions options;
-    options.identity = authority().developerId(team);
+    options.appleRoot = false;
+    options.identity = privateRoot.developerId(team);
     CodeSigner(options).sign(app);
-    const PortableCodeSigning signing { authority().anchors() };
-    EXPECT_EQ(signing.checkValidity(app, installerFlags).status, SigningStatus::invalidSymlink);
-    EXPECT_TRUE(signing.checkValidity(app, ValidityFlags::checkAllArchitectures).isValid());
+    const auto installed = signing.designatedRequirement(app);
+    ASSERT_TRUE(installed && installed->contains(u"certificate root = H\""_s));
+
+    SigningIdentity forgedAlone = privateRoot.forgery(team);
+    forgedAlone.chain.clear();
+    struct Row {
+        const char* name;
+        SigningIdentity identity;
+        int status;
+        int againstInstalled;
+    };
+    const std::vector<Row> rows {
+        { "genuine, a fresh leaf", privateRoot.developerId(team), SigningStatus::ok, SigningStatus::ok },
+        { "forged leaf with the root it names", privateRoot.forgery(team), SigningStatus::signatureFailed,
+            SigningStatus::signatureFailed },
+        { "forged leaf alone", forgedAlone, SigningStatus::ok, SigningStatus::requirementFailed },
+    };
+    options.signNestedCode = false; // the main executable's signature is the one on trial
+    for (const Row& row : rows) {
+        options.identity = row.identity;
+        options.designatedRequirement = installed; // what the signer claims proves nothing
+        CodeSigner(options).sign(app);
+        EXPECT_EQ(signing.checkValidity(app, installerFlags).status, row.status) << row.name;
+        EXPECT_EQ(signing.checkValidity(app, installerFlags, installed).status, row.againstInstalled)
+            << row.name;
+    }
 }
 
 TEST(Signer, OnlyTheHostArchitectureIsCheckedWithoutTheAllArchitecturesFlag)

@@ -150,12 +150,15 @@ TEST(InspectBundle, JudgesTheSignatureAgainstTheGivenRoots)
     ASSERT_TRUE(QFile::copy(corvanta::test::realworld(u"macho"_s, u"apple-AppleIncRootCertificate.cer"_s),
         anchors + u"/root.cer"_s));
 
-    const Outcome judged = run({ u"inspect"_s, u"bundle"_s, app, u"--anchors"_s, anchors, u"--json"_s });
+    // Offline: the test never asks the certificate's real revocation service.
+    const Outcome judged
+        = run({ u"inspect"_s, u"bundle"_s, app, u"--anchors"_s, anchors, u"--offline"_s, u"--json"_s });
     ASSERT_EQ(judged.code, 0) << judged.err.toStdString();
     const QJsonObject bundle = QJsonDocument::fromJson(judged.out.toUtf8()).object();
     EXPECT_EQ(bundle[u"architectures"_s].toArray(), QJsonArray { u"arm64"_s });
     const QJsonObject signature = bundle[u"signature"_s].toObject();
     EXPECT_TRUE(signature[u"valid"_s].toBool());
+    EXPECT_TRUE(signature[u"revocationNote"_s].isNull());
     EXPECT_TRUE(signature[u"designatedRequirement"_s].toString().contains(
         u"certificate leaf[subject.OU] = ZCK58M894E"_s));
 
@@ -168,7 +171,7 @@ TEST(InspectBundle, JudgesTheSignatureAgainstTheGivenRoots)
     ASSERT_EQ(byte.size(), 1);
     executable.write(QByteArray(1, char(byte[0] ^ 0x01)));
     executable.close();
-    const Outcome tampered = run({ u"inspect"_s, u"bundle"_s, app, u"--anchors"_s, anchors });
+    const Outcome tampered = run({ u"inspect"_s, u"bundle"_s, app, u"--anchors"_s, anchors, u"--offline"_s });
     ASSERT_EQ(tampered.code, 0) << tampered.err.toStdString();
     EXPECT_TRUE(tampered.out.contains(u"Signature:      invalid (-67061): "_s)) << tampered.out.toStdString();
     EXPECT_TRUE(tampered.out.contains(u"Architectures:  arm64"_s)) << tampered.out.toStdString();
