@@ -22,8 +22,8 @@ using test::Snapshot;
 struct Attack {
     const char* name;
     // Changes `payload`, which holds the genuine "Foo.app"; every top-level
-    // entry of it is zipped as it then stands.
-    std::function<void(const QString& payload)> tamper;
+    // entry of it is zipped as it then stands. `authority` is the developer's.
+    std::function<void(const QString& payload, const test::TestAuthority& authority)> tamper;
     QString refusal; // %VICTIM% stands for the folder outside the apps
 };
 
@@ -67,7 +67,7 @@ TEST_P(Attacks, ChangeNothingAndLeaveNothing)
     const QString payload = m_sandbox.root() + u"/payload"_s;
     QDir().mkpath(payload);
     makeApp(payload, { .version = u"2.0"_s, .build = u"2"_s, .team = u"TEAMAAAAAA"_s, .seed = 2 });
-    attack.tamper(payload);
+    attack.tamper(payload, m_authority);
     const QString zip = m_sandbox.root() + u"/Foo.zip"_s;
     {
         test::ZipWriter writer(zip);
@@ -93,7 +93,7 @@ const QString borrowed = u"The download's app has a link where its own %1 must b
 
 INSTANTIATE_TEST_SUITE_P(HostileDownloads, Attacks,
     testing::Values(Attack { "Contents borrowed from a sibling",
-                        [](const QString& payload) {
+                        [](const QString& payload, auto&) {
                             keepReal(payload);
                             QDir(payload + u"/Foo.app"_s).removeRecursively();
                             QDir().mkpath(payload + u"/Foo.app"_s);
@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(HostileDownloads, Attacks,
                         },
                         borrowed.arg(u"Contents"_s) },
         Attack { "Contents outside the download",
-            [](const QString& payload) {
+            [](const QString& payload, auto&) {
                 QDir(payload + u"/Foo.app"_s).removeRecursively();
                 QDir().mkpath(payload + u"/Foo.app"_s);
                 link(u"../../../../victim/Contents"_s, payload + u"/Foo.app/Contents"_s);
@@ -109,32 +109,32 @@ INSTANTIATE_TEST_SUITE_P(HostileDownloads, Attacks,
             u"The download contains a link to a location outside the app (Contents \u2192 "
             u"../../../../victim/Contents). Refusing to install."_s },
         Attack { "executable folder borrowed",
-            [](const QString& payload) {
+            [](const QString& payload, auto&) {
                 keepReal(payload);
                 link(u"../../Real.app/Contents/MacOS"_s, payload + u"/Foo.app/Contents/MacOS"_s);
             },
             borrowed.arg(u"Contents/MacOS"_s) },
         Attack { "executable borrowed",
-            [](const QString& payload) {
+            [](const QString& payload, auto&) {
                 keepReal(payload);
                 link(u"../../../Real.app/Contents/MacOS/Foo"_s, payload + u"/Foo.app/Contents/MacOS/Foo"_s);
             },
             borrowed.arg(u"Contents/MacOS/Foo"_s) },
         Attack { "Info.plist borrowed",
-            [](const QString& payload) {
+            [](const QString& payload, auto&) {
                 keepReal(payload);
                 link(u"../../Real.app/Contents/Info.plist"_s, payload + u"/Foo.app/Contents/Info.plist"_s);
             },
             borrowed.arg(u"Contents/Info.plist"_s) },
         Attack { "seal borrowed",
-            [](const QString& payload) {
+            [](const QString& payload, auto&) {
                 keepReal(payload);
                 link(u"../../Real.app/Contents/_CodeSignature"_s,
                     payload + u"/Foo.app/Contents/_CodeSignature"_s);
             },
             borrowed.arg(u"Contents/_CodeSignature"_s) },
         Attack { "resource leading to a sibling",
-            [](const QString& payload) {
+            [](const QString& payload, auto&) {
                 keepReal(payload);
                 link(u"../../../Real.app/Contents/Resources"_s,
                     payload + u"/Foo.app/Contents/Resources/more"_s);
@@ -142,13 +142,29 @@ INSTANTIATE_TEST_SUITE_P(HostileDownloads, Attacks,
             u"The download contains a link to a location outside the app (more \u2192 "
             u"../../../Real.app/Contents/Resources). Refusing to install."_s },
         Attack { "link through a link",
-            [](const QString& payload) {
+            [](const QString& payload, auto&) {
                 // Each link alone stays inside; followed one after the other they leave.
                 link(u"../.."_s, payload + u"/Foo.app/Contents/Resources/up"_s);
                 link(u"up/.."_s, payload + u"/Foo.app/Contents/Resources/out"_s);
             },
             u"The download contains a link to a location outside the app (out \u2192 up/..). Refusing to "
-            u"install."_s }));
+            u"install."_s },
+        Attack { "leaf forged in the name of the developer's authority",
+            [](const QString& payload, const test::TestAuthority& authority) {
+                codesign::SigningOptions options;
+                options.identity = authority.forgery(u"TEAMAAAAAA"_s);
+                codesign::CodeSigner(options).sign(payload + u"/Foo.app"_s);
+            },
+            u"The new version's code signature is invalid: invalid signature (code or signature have been "
+            u"modified)."_s },
+        Attack { "team the signing certificate doesn't carry",
+            [](const QString& payload, const test::TestAuthority& authority) {
+                codesign::SigningOptions options;
+                options.identity = authority.developerId(u"TEAMBBBBBB"_s);
+                options.team = u"TEAMAAAAAA"_s;
+                codesign::CodeSigner(options).sign(payload + u"/Foo.app"_s);
+            },
+            u"The new version's code signature is invalid: invalid or unsupported format for signature."_s }));
 
 // Modes an archive gives are not the modes installed: nothing of the app may
 // be writable by others, and no file may carry set-ID bits.
