@@ -11,9 +11,13 @@ namespace corvanta {
 
 namespace {
 
+// In binary gigabytes, as file managers count them: "32 GB", "1.5 GB".
 QString gigabytes(qint64 bytes)
 {
-    return QLocale::c().toString(double(bytes) / 1e9, 'f', 1) + u" GB"_s;
+    QString number = QLocale::c().toString(double(bytes) / double(1LL << 30), 'f', 1);
+    if (number.endsWith(u".0"_s))
+        number.chop(2);
+    return number + u" GB"_s;
 }
 
 } // namespace
