@@ -104,7 +104,11 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     // crashed installs may have left before: the tree verified below is the
     // very one the exchange puts in place.
     const QString parent = QFileInfo(installedPath).absolutePath();
-    auto sweeping = blocking([parent] { StagingFolder::sweep(parent); });
+    auto sweeping = blocking([parent, applications = m_applications] {
+        StagingFolder::sweep(applications);
+        if (parent != applications)
+            StagingFolder::sweep(parent);
+    });
     co_await std::move(sweeping);
     // Owned by this frame alone, so it goes exactly when the install ends.
     const StagingFolder staging(parent);
