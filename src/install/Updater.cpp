@@ -111,9 +111,15 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     });
     co_await std::move(sweeping);
     // Owned by this frame alone, so it goes exactly when the install ends.
-    const StagingFolder staging(parent);
+    std::optional<StagingFolder> staging;
+    try {
+        staging.emplace(parent);
+    } catch (...) {
+        // The first change beside the app: where macOS or ownership says no.
+        std::rethrow_exception(UpdateError::from(std::current_exception(), name));
+    }
     const QString bundleID = app.bundleID;
-    const QString stagingPath = staging.path();
+    const QString stagingPath = staging->path();
     const QString fileName = QFileInfo(installedPath).fileName();
     auto unpacking = blocking([this, file, stagingPath, bundleID, fileName] {
         const Extracted found = extract(file.path, stagingPath, bundleID);

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -185,6 +186,26 @@ TEST_F(Installs, MakeModesSafeBeforeTheAppLands)
     const test::Outcome outcome = install(installed(path), release(SourceKind::sparkle, serveZip(fresh)));
     ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
     EXPECT_EQ(test::difference(expected, test::snapshot(m_sandbox.applications())), QString());
+}
+
+TEST_F(Installs, AskForThePermissionWhereTheFolderIsProtected)
+{
+    const QString path = makeApp(m_sandbox.applications(), { .team = u"TEAMAAAAAA"_s });
+    const Snapshot before = test::snapshot(m_sandbox.applications());
+    const QString fresh = makeApp(
+        m_sandbox.inputs(), { .version = u"2.0"_s, .build = u"2"_s, .team = u"TEAMAAAAAA"_s, .seed = 2 });
+    const Release update = release(SourceKind::sparkle, serveZip(fresh));
+    // The real thing where the file system allows it: an immutable folder
+    // refuses every change with EPERM, as App Management does on macOS.
+    if (QProcess::execute(u"chattr"_s, { u"+i"_s, m_sandbox.applications() }) != 0)
+        GTEST_SKIP() << "chattr +i isn't allowed here; the Rename seam covers EPERM";
+    const test::Outcome outcome = install(installed(path), update);
+    QProcess::execute(u"chattr"_s, { u"-i"_s, m_sandbox.applications() });
+    EXPECT_EQ(outcome.error,
+        u"macOS blocked Corvanta from changing Foo. Turn on Corvanta in System Settings \u203a Privacy & "
+        u"Security \u203a App Management, then try again."_s);
+    EXPECT_EQ(test::difference(before, test::snapshot(m_sandbox.applications())), QString());
+    EXPECT_EQ(m_sandbox.leftovers(), QStringList());
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -76,7 +75,8 @@ protected:
 
 TEST_F(SwapTest, PutsTheNewAppInPlaceAndTheOldOneInTheTrashFolder)
 {
-    EXPECT_EQ(updater().swap(m_new, m_installed), u"Swapped in; the old copy moved to "_s + m_sandbox.trash());
+    EXPECT_EQ(
+        updater().swap(m_new, m_installed), u"Swapped in; the old copy moved to "_s + m_sandbox.trash());
     expectWorld(test::under(u"Foo.app"_s, m_fresh), test::under(u"Foo.app"_s, m_old));
     EXPECT_EQ(m_services.rename.exchanges, 1);
 }
@@ -119,7 +119,8 @@ TEST_F(SwapTest, AnOldCopyTheTrashRefusesStaysBesideTheAppInView)
     m_services.trash.fail = EIO;
     const QString kept = m_sandbox.applications() + u"/Foo (old version 2).app"_s;
     EXPECT_EQ(updater().swap(m_new, m_installed),
-        u"Swapped in, but the old copy couldn't be moved to the Trash (Can't move %1 to %2/Foo.app (injected)). "
+        u"Swapped in, but the old copy couldn't be moved to the Trash (Can't move %1 to %2/Foo.app "
+        u"(injected)). "
         u"It is at %3; delete it when you no longer need it."_s.arg(m_new, m_sandbox.trash(), kept));
     Snapshot applications = test::under(u"Foo.app"_s, m_fresh);
     applications.insert(test::under(u"Foo (old version).app"_s, olderTree));
@@ -167,13 +168,15 @@ TEST_F(SwapTest, StagingRefusesWhatNoAppHolds)
         { [](const QString& app) {
              ::mkfifo(QFile::encodeName(app + u"/Contents/Resources/pipe"_s).constData(), 0644);
          },
-            u"The download contains a special file (Contents/Resources/pipe), which no app holds. Refusing to "
+            u"The download contains a special file (Contents/Resources/pipe), which no app holds. Refusing "
+            u"to "
             u"install."_s },
         { [&](const QString& app) {
              ::link(QFile::encodeName(outside).constData(),
                  QFile::encodeName(app + u"/Contents/Resources/notes"_s).constData());
          },
-            u"The download contains a hard link to a file outside the app (Contents/Resources/notes). Refusing "
+            u"The download contains a hard link to a file outside the app (Contents/Resources/notes). "
+            u"Refusing "
             u"to install."_s },
     };
     for (const auto& [tamper, text] : rows) {
@@ -207,20 +210,6 @@ TEST_F(SwapTest, SweepingTakesOnlyWhatDeadInstallsLeft)
     EXPECT_TRUE(QFileInfo::exists(lookalike));
     EXPECT_EQ(test::snapshot(m_new), m_fresh);
     QDir(lookalike).removeRecursively();
-}
-
-TEST_F(SwapTest, AProtectedFolderAsksForThePermission)
-{
-    // The real thing where the file system allows it: an immutable folder
-    // refuses every change with EPERM, as App Management does on macOS.
-    if (QProcess::execute(u"chattr"_s, { u"+i"_s, m_sandbox.applications() }) != 0)
-        GTEST_SKIP() << "chattr +i isn't allowed here; the Rename seam covers EPERM";
-    const auto error = updateError([&] { updater().swap(m_new, m_installed); });
-    QProcess::execute(u"chattr"_s, { u"-i"_s, m_sandbox.applications() });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), appManagement);
-    EXPECT_TRUE(error->needsPermission());
-    expectWorld(test::under(u"Foo.app"_s, m_old), {});
 }
 
 TEST_F(SwapTest, PlacesAFirstCopyWithoutEverOverwriting)
