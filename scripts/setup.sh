@@ -12,20 +12,32 @@ packages=(
   libssl-dev libplist-dev libarchive-dev zlib1g-dev libbz2-dev liblzma-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   7zip xorriso dbus xvfb xauth python3 tzdata curl openssl
+  gnome-keyring libsecret-1-0
 )
+# Node for the Authentication emulator; a Node from elsewhere (with its own npm) is kept.
+command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-echo "Installing: ${missing[*]}" >&2
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The Authentication emulator for the account tests, outside the repository.
+# 13.x is the last line whose engines accept Debian 12's Node 18 as well as Node 20.
+firebase_version=13.35.1
+firebase_dir="${XDG_CACHE_HOME:-$HOME/.cache}/corvanta/firebase-tools"
+firebase_installed=$(node -p "require('$firebase_dir/node_modules/firebase-tools/package.json').version" 2>/dev/null || true)
+if [ "$firebase_installed" != "$firebase_version" ]; then
+  echo "Installing firebase-tools $firebase_version into $firebase_dir" >&2
+  mkdir -p "$firebase_dir"
+  npm install --prefix "$firebase_dir" --no-audit --no-fund --loglevel=error "firebase-tools@$firebase_version" >/dev/null
+fi

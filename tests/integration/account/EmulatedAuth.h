@@ -1,0 +1,70 @@
+#pragma once
+
+#include "account/AuthError.h"
+#include "account/CloudConfig.h"
+#include "sources/Net.h"
+#include "support/AuthEmulator.h"
+#include "support/Await.h"
+
+#include <memory>
+
+#include <QDateTime>
+#include <QProcessEnvironment>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace corvanta::test {
+
+// Settings as the program reads them with FIREBASE_AUTH_EMULATOR_HOST=`host`.
+inline CloudConfig emulatedConfig(const QString& host)
+{
+    CloudConfig config { .apiKey = QStringLiteral("demo-key"), .projectId = QStringLiteral("demo-test") };
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("FIREBASE_AUTH_EMULATOR_HOST"), host);
+    config.applyEmulator(environment);
+    return config;
+}
+
+// A fixed "now", so expiry times are exact.
+inline const QDateTime fixedNow = QDateTime::fromSecsSinceEpoch(1'800'000'000, QTimeZone::utc());
+
+// "CODE | description" of the AuthError `task` throws ("-" for no code), or
+// "" when it succeeds.
+template<typename T> QString authFailure(QCoro::Task<T> task)
+{
+    try {
+        await(std::move(task));
+        return {};
+    } catch (const AuthError& error) {
+        return error.code().value_or(QStringLiteral("-")) + QStringLiteral(" | ") + error.description();
+    }
+}
+
+// The program's one Authentication emulator, started before the first test.
+class AuthEmulatorEnvironment : public testing::Environment {
+public:
+    void SetUp() override { s_emulator = std::make_unique<AuthEmulator>(); }
+    void TearDown() override { s_emulator.reset(); }
+    static AuthEmulator& emulator() { return *s_emulator; }
+
+private:
+    static inline std::unique_ptr<AuthEmulator> s_emulator;
+};
+
+// A test against the emulator, which starts it empty.
+class EmulatedAuth : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(emulator().running());
+        emulator().clear();
+    }
+
+    static AuthEmulator& emulator() { return AuthEmulatorEnvironment::emulator(); }
+    static CloudConfig config() { return emulatedConfig(emulator().host()); }
+
+    Net net;
+};
+
+} // namespace corvanta::test
