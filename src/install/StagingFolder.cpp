@@ -3,8 +3,12 @@
 #include "base/Error.h"
 #include "install/FileTree.h"
 
+#include <cerrno>
+#include <optional>
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QUuid>
 
@@ -33,10 +37,47 @@ int lockFolder(const QString& path)
     return fd;
 }
 
+const char* const replacesName = ".replaces";
+
+// "<device> <inode>" of a folder, which a rename keeps.
+std::optional<QByteArray> identity(const QString& path)
+{
+    struct stat st { };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return QByteArray::number(quint64(st.st_dev)) + ' ' + QByteArray::number(quint64(st.st_ino));
+}
+
+// The app in a dead install's staging folder that was the installed one
+// before the exchange, if the exchange happened.
+std::optional<QString> oldCopyIn(const QString& staging)
+{
+    QFile note(staging + u'/' + QLatin1StringView(replacesName));
+    if (!note.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray replaced = note.readAll();
+    const QStringList apps = QDir(staging).entryList({ u"*.app"_s }, QDir::Dirs | QDir::NoSymLinks);
+    for (const QString& app : apps) {
+        if (identity(staging + u'/' + app) == replaced)
+            return staging + u'/' + app;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-StagingFolder::StagingFolder(const QString& parent)
-    : m_path(parent + u"/.corvanta-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
+void StagingFolder::noteReplacing(const QString& staged, const QString& installed)
+{
+    const auto replaced = identity(installed);
+    if (!replaced)
+        throw SystemError::fromErrno(u"Can't read "_s + installed);
+    QFile note(QFileInfo(staged).absolutePath() + u'/' + QLatin1StringView(replacesName));
+    if (!note.open(QIODevice::WriteOnly | QIODevice::Truncate) || note.write(*replaced) != replaced->size())
+        throw SystemError(u"Can't write %1: %2"_s.arg(note.fileName(), note.errorString()), EIO);
+}
+
+StagingFolder::StagingFolder(const QString& parent, const QString& prefix)
+    : m_path(parent + u'/' + prefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
 {
     if (::mkdir(QFile::encodeName(m_path).constData(), 0700) != 0)
         throw SystemError::fromErrno(u"Can't create "_s + m_path);
@@ -54,19 +95,24 @@ StagingFolder::~StagingFolder()
     ::close(m_lock);
 }
 
-bool StagingFolder::isStagingName(const QString& name)
+bool StagingFolder::isOurs(const QString& name, const QString& prefix)
 {
-    static const QRegularExpression pattern(
-        u"^\\.corvanta-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}(\\.app)?$"_s);
-    return pattern.match(name).hasMatch();
+    static const QRegularExpression uuid(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
+    if (!name.startsWith(prefix))
+        return false;
+    QString rest = name.mid(prefix.size());
+    if (prefix == stagingPrefix && rest.endsWith(u".app"_s))
+        rest.chop(4);
+    return uuid.match(rest).hasMatch();
 }
 
-int StagingFolder::sweep(const QString& folder) noexcept
+int StagingFolder::sweep(const QString& folder, const QString& prefix,
+    const std::function<void(const QString& app)>& keep) noexcept
 {
     int swept = 0;
     const QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
-        if (!isStagingName(name))
+        if (!isOurs(name, prefix))
             continue;
         const QString path = folder + u'/' + name;
         struct stat st { };
@@ -76,6 +122,15 @@ int StagingFolder::sweep(const QString& folder) noexcept
         const int lock = lockFolder(path);
         if (lock < 0)
             continue; // a living install's
+        if (keep) {
+            if (const auto old = oldCopyIn(path)) {
+                try {
+                    keep(*old);
+                } catch (const Error&) {
+                    // Nowhere to keep it: it goes with the folder, as it would have gone to the Trash.
+                }
+            }
+        }
         swept += files::removeTree(path) ? 1 : 0;
         ::close(lock);
     }

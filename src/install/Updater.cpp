@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -44,12 +45,6 @@ qint64 sizeOnDisk(const QString& file)
 const QString agreementNote = QStringLiteral(
     "The disk image came with the developer's license agreement, which Corvanta accepted to open it: the "
     "developer's license terms apply to this app.");
-
-// The work folder goes on every path out of an install, whatever happened.
-struct WorkFolder {
-    QString path;
-    ~WorkFolder() { files::removeTree(path); }
-};
 
 } // namespace
 
@@ -87,12 +82,16 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
             u"Download it from its website."_s.arg(name));
     }
 
-    const WorkFolder work { makeWorkFolder() };
+    // Private, locked while this install lives, and gone on every path out;
+    // what a killed install left in the temporary folder goes first.
+    auto sweepingWork = blocking([] { StagingFolder::sweep(QDir::tempPath(), StagingFolder::workPrefix); });
+    co_await std::move(sweepingWork);
+    const StagingFolder work(QDir::tempPath(), StagingFolder::workPrefix);
     report(InstallPhase::downloading(0));
     std::optional<qint64> expected;
     if (download.size && *download.size >= 1)
         expected = qint64(*download.size);
-    auto transfer = Updater::download(m_services.net.session(), download.url, expected, work.path,
+    auto transfer = Updater::download(m_services.net.session(), download.url, expected, work.path(),
         [report](double fraction) { report(InstallPhase::downloading(fraction)); });
     const Downloaded file = co_await std::move(transfer);
 
@@ -104,10 +103,12 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     // crashed installs may have left before: the tree verified below is the
     // very one the exchange puts in place.
     const QString parent = QFileInfo(installedPath).absolutePath();
-    auto sweeping = blocking([parent, applications = m_applications] {
-        StagingFolder::sweep(applications);
-        if (parent != applications)
-            StagingFolder::sweep(parent);
+    auto sweeping = blocking([this, parent] {
+        // An old copy a killed update left before it reached the Trash goes there now.
+        const auto trash = [this](const QString& old) { moveToTrash(old); };
+        StagingFolder::sweep(m_applications, StagingFolder::stagingPrefix, trash);
+        if (parent != m_applications)
+            StagingFolder::sweep(parent, StagingFolder::stagingPrefix, trash);
     });
     co_await std::move(sweeping);
     // Owned by this frame alone, so it goes exactly when the install ends.

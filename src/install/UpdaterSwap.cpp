@@ -1,6 +1,7 @@
 #include "base/Error.h"
 #include "discovery/InstalledApp.h"
 #include "install/FileTree.h"
+#include "install/StagingFolder.h"
 #include "install/Updater.h"
 #include "platform/Rename.h"
 #include "platform/Trash.h"
@@ -53,6 +54,7 @@ QString Updater::swap(const QString& staged, const QString& installed) const
 {
     const QString name = appName(installed);
     try {
+        StagingFolder::noteReplacing(staged, installed);
         m_services.rename.exchange(staged, installed);
     } catch (...) {
         std::rethrow_exception(UpdateError::from(std::current_exception(), name));

@@ -143,6 +143,11 @@ TEST_F(SwapTest, AFailedExchangeLeavesEverythingAsItWas)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
+        if (!m_staging) { // the last row's expectWorld took it
+            m_staging.emplace(m_sandbox.applications());
+            m_new = test::makeApp(
+                m_staging->path(), { .version = u"2.0"_s, .build = u"2"_s, .payload = "version 2" });
+        }
         m_services.rename.failExchange = row.code;
         try {
             updater().swap(m_new, m_installed);
@@ -198,15 +203,29 @@ TEST_F(SwapTest, StagingRefusesWhatNoAppHolds)
 }
 
 // A crash leaves its staging folder behind; the next install takes it away,
-// but never one a living install holds, nor anything not named as ours.
+// but never one a living install holds, nor anything not named as ours. An
+// old copy killed between the exchange and the Trash still reaches the
+// Trash; a staged new version, never installed, doesn't.
 TEST_F(SwapTest, SweepingTakesOnlyWhatDeadInstallsLeft)
 {
-    const QString stale = m_sandbox.applications() + u"/.corvanta-0C9D1F7E-1111-4A2B-8C3D-123456789ABC"_s;
-    test::makeApp(stale, {});
+    const QString exchanged = m_sandbox.applications() + u"/.corvanta-0C9D1F7E-1111-4A2B-8C3D-123456789ABC"_s;
+    const QString old = test::makeApp(exchanged, { .payload = "old" });
+    StagingFolder::noteReplacing(old, old); // the exchange happened: this was the installed app
+    const QString staged = m_sandbox.applications() + u"/.corvanta-0C9D1F7E-2222-4A2B-8C3D-123456789ABC"_s;
+    StagingFolder::noteReplacing(test::makeApp(staged, { .payload = "new" }), m_installed);
+    const QString work = m_sandbox.temp() + u"/corvanta-0C9D1F7E-3333-4A2B-8C3D-123456789ABC"_s;
+    QDir().mkpath(work);
     const QString lookalike = m_sandbox.applications() + u"/.corvanta-mine"_s;
     QDir().mkpath(lookalike);
-    EXPECT_EQ(StagingFolder::sweep(m_sandbox.applications()), 1);
-    EXPECT_FALSE(QFileInfo::exists(stale));
+    const Snapshot oldTree = test::snapshot(old);
+
+    QStringList kept;
+    EXPECT_EQ(StagingFolder::sweep(m_sandbox.applications(), StagingFolder::stagingPrefix,
+                  [&](const QString& app) { kept << test::difference(oldTree, test::snapshot(app)); }),
+        2);
+    EXPECT_EQ(kept, QStringList { QString() });
+    EXPECT_EQ(StagingFolder::sweep(m_sandbox.temp(), StagingFolder::workPrefix), 1);
+    EXPECT_FALSE(QFileInfo::exists(exchanged) || QFileInfo::exists(staged) || QFileInfo::exists(work));
     EXPECT_TRUE(QFileInfo::exists(lookalike));
     EXPECT_EQ(test::snapshot(m_new), m_fresh);
     QDir(lookalike).removeRecursively();
