@@ -1,6 +1,7 @@
 #include "account/Account.h"
 
 #include "account/AuthError.h"
+#include "platform/SecretStore.h"
 #include "sources/Net.h"
 
 #include <QCoro/QCoroNetworkReply>
@@ -176,6 +177,25 @@ Session Auth::session(const QJsonObject& answer, const QString& provider, const 
     if (!session.name)
         session.name = nonEmptyString(answer.value(u"fullName"_s));
     return session;
+}
+
+QString Auth::keychainAccount(bool sandboxed, const std::optional<CloudConfig>& config)
+{
+    return sandboxed || (config && config->emulated) ? u"session-test"_s : u"session"_s;
+}
+
+std::optional<Session> Auth::load(SecretStore& secrets, const QString& account)
+{
+    const std::optional<QByteArray> data = secrets.read(keychainService, account);
+    return data ? Session::fromJson(*data) : std::nullopt;
+}
+
+void Auth::save(SecretStore& secrets, const QString& account, const std::optional<Session>& session)
+{
+    // A keychain that fails reads as signed out at the next start; nothing more to do here.
+    secrets.remove(keychainService, account);
+    if (session)
+        secrets.write(keychainService, account, session->toJson());
 }
 
 } // namespace corvanta

@@ -16,6 +16,7 @@
 namespace corvanta {
 
 class Net;
+class SecretStore;
 
 // The account client: Firebase Authentication over its REST interface, every
 // request a POST through the process's one HTTP session. Errors the server
@@ -61,6 +62,16 @@ public:
     static Session session(const QJsonObject& answer, const QString& provider, const QDateTime& now);
 
     static inline const QString PasswordProviderID = QStringLiteral("password");
+
+    // The keychain item the session lives in. Sandboxed and emulated runs keep
+    // theirs apart, so a test never signs the user's own account out.
+    static inline const QString keychainService = QStringLiteral("com.brenmoral.corvanta.account");
+    static QString keychainAccount(bool sandboxed, const std::optional<CloudConfig>& config);
+
+    // The stored session; none for anything but a readable item that decodes as one.
+    static std::optional<Session> load(SecretStore& secrets, const QString& account);
+    // Deletes the item, then adds `session` anew when there is one.
+    static void save(SecretStore& secrets, const QString& account, const std::optional<Session>& session);
 };
 
 } // namespace corvanta

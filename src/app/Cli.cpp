@@ -55,6 +55,18 @@ const std::vector<CommandEntry>& table()
         { { u"uninstall"_s },
             u"APP [--data all|none|PATH...] [--permanently] [--sandbox DIR] [--mock URL] [--yes|--no]"_s,
             u"Moves an app and its data to the Trash, or deletes them"_s, commands::uninstall },
+        { { u"account"_s, u"sign-up"_s }, u"EMAIL --name NAME [--firebase-config FILE] [--sandbox DIR]"_s,
+            u"Creates an account; the password is read from standard input"_s, commands::accountSignUp },
+        { { u"account"_s, u"sign-in"_s }, u"EMAIL [--firebase-config FILE] [--sandbox DIR]"_s,
+            u"Signs in; the password is read from standard input"_s, commands::accountSignIn },
+        { { u"account"_s, u"status"_s }, u"[--firebase-config FILE] [--sandbox DIR] [--json]"_s,
+            u"The account this Mac is signed in to"_s, commands::accountStatus },
+        { { u"account"_s, u"reset-password"_s }, u"EMAIL [--firebase-config FILE]"_s,
+            u"Mails a link to choose a new password"_s, commands::accountResetPassword },
+        { { u"account"_s, u"sign-out"_s }, u"[--firebase-config FILE] [--sandbox DIR]"_s,
+            u"Signs out of the account"_s, commands::accountSignOut },
+        { { u"account"_s, u"delete"_s }, u"[--firebase-config FILE] [--sandbox DIR]"_s,
+            u"Deletes the account and its library"_s, commands::accountDelete },
     };
     return entries;
 }

@@ -20,5 +20,11 @@ QCoro::Task<int> skip(CliContext& context);
 QCoro::Task<int> unignore(CliContext& context);
 QCoro::Task<int> leftovers(CliContext& context);
 QCoro::Task<int> uninstall(CliContext& context);
+QCoro::Task<int> accountSignUp(CliContext& context);
+QCoro::Task<int> accountSignIn(CliContext& context);
+QCoro::Task<int> accountStatus(CliContext& context);
+QCoro::Task<int> accountResetPassword(CliContext& context);
+QCoro::Task<int> accountSignOut(CliContext& context);
+QCoro::Task<int> accountDelete(CliContext& context);
 
 } // namespace corvanta::commands

@@ -18,7 +18,8 @@ namespace corvanta {
 
 // The model the app-action commands work on: this Mac's application folders,
 // or a sandbox (--sandbox DIR), checked against the real services or a mock
-// (--mock URL), with code signatures judged against --anchors DIR. Questions
+// (--mock URL), with code signatures judged against --anchors DIR and the
+// account settings of --firebase-config FILE. Questions
 // are answered by --yes or --no, else on the terminal, else cancelled.
 class StoreCommand {
 public:

@@ -2,6 +2,7 @@
 
 #include "discovery/Scanner.h"
 #include "model/Prefs.h"
+#include "platform/SecretStore.h"
 #include "sources/BrewIndex.h"
 #include "sources/Verdict.h"
 
@@ -61,6 +62,7 @@ Store::Store(StoreServices services, const Launch& launch, QObject* parent)
     m_animation = Motion::spring(m_reduceMotion);
     initActions(launch);
     initSchedule(launch);
+    initAccount(launch);
 }
 
 Store::~Store() = default;

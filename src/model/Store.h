@@ -1,5 +1,6 @@
 #pragma once
 
+#include "account/Cloud.h"
 #include "discovery/GitHub.h"
 #include "install/Leftovers.h"
 #include "model/AppItem.h"
@@ -22,6 +23,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QProcessEnvironment>
 #include <QSet>
 #include <QUrl>
 
@@ -40,6 +42,7 @@ class HostInfo;
 class Net;
 class Prefs;
 class Rename;
+class SecretStore;
 class Trash;
 class Workspace;
 
@@ -70,6 +73,11 @@ struct StoreServices {
     Clock* time = nullptr; // the check schedule's and the notch alerts' clock and timers
     Notifier* notifier = nullptr;
     Desktop* desktop = nullptr;
+
+    // ---- Account: null means the platform's keychain.
+    SecretStore* secrets = nullptr;
+    // Where FIREBASE_AUTH_EMULATOR_HOST is looked up.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 };
 
 // The one application model: the installed apps as the interface shows
@@ -206,7 +214,43 @@ public:
     const std::optional<int>& tourStep() const;
     void setTourStep(std::optional<int> step);
 
+    // ---- Account (StoreAccount.cpp) ----------------------------------------
+
+    // The Firebase settings, read once at creation; none switches accounts off.
+    const std::optional<CloudConfig>& cloud() const { return m_cloud; }
+    const std::optional<Session>& session() const { return m_session; }
+    // The keychain account the session is stored under.
+    const QString& sessionAccount() const { return m_sessionAccount; }
+    const std::optional<QString>& syncError() const { return m_syncError; }
+    const std::optional<QDateTime>& confirmationSentAt() const { return m_confirmationSentAt; }
+    void setConfirmationSentAt(const std::optional<QDateTime>& at);
+    // Whether the sign-in form is in "Create your account" mode.
+    bool creatingAccount() const { return m_creatingAccount; }
+    void setCreatingAccount(bool creating);
+
+    // Publishes and stores `session`, then brings the library up to date.
+    QCoro::Task<> signedIn(Session session);
+    void signOut();
+    // A client for the session, its ID token renewed once expired (or when
+    // forced). None without settings or session, or when the renewal failed:
+    // `syncError` says why, and an ended session is signed out.
+    QCoro::Task<std::optional<Cloud>> liveCloud(bool forceRefresh);
+    // Whole seconds until another confirmation mail may be sent.
+    int confirmationWait(const QDateTime& at) const;
+    // Throws Error when the mail could not be sent.
+    QCoro::Task<> resendEmailConfirmation();
+    // Asks the server whether the email was confirmed; never throws.
+    QCoro::Task<> refreshEmailConfirmation();
+    // Deletes the library and the account, then signs out; throws Error.
+    QCoro::Task<> deleteAccount();
+
+    static constexpr int confirmationPause = 60; // seconds between confirmation mails
+
 Q_SIGNALS:
+    void sessionChanged();
+    void syncErrorChanged();
+    void confirmationSentAtChanged();
+    void creatingAccountChanged();
     void itemsChanged();
     void filterChanged();
     void queryChanged();
@@ -282,6 +326,22 @@ private:
     Permissions::State m_appManagement = Permissions::State::unknown;
     Permissions::Notifications m_notifications = Permissions::Notifications::notDetermined;
     std::optional<PackageQuestion> m_packageConsent;
+
+    // ---- Account ----------------------------------------------------------
+    void initAccount(const Launch& launch);
+    void setSession(std::optional<Session> session);
+    void setSyncError(const std::optional<QString>& error);
+    // Removes the account's cloud library; the library client fills this in.
+    QCoro::Task<> deleteLibrary(Cloud cloud);
+
+    std::optional<CloudConfig> m_cloud;
+    std::unique_ptr<SecretStore> m_ownSecrets;
+    SecretStore* m_secrets = nullptr;
+    QString m_sessionAccount;
+    std::optional<Session> m_session;
+    std::optional<QString> m_syncError;
+    std::optional<QDateTime> m_confirmationSentAt;
+    bool m_creatingAccount = false;
 
     // ---- Schedule, announcements and notifications ----------------------
     struct Schedule;

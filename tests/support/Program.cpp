@@ -22,12 +22,14 @@ QProcessEnvironment programEnvironment(const QString& home)
     return environment;
 }
 
-ProgramRun runProgram(
-    const QStringList& arguments, const QProcessEnvironment& environment, std::chrono::milliseconds timeout)
+ProgramRun runProgram(const QStringList& arguments, const QProcessEnvironment& environment,
+    std::chrono::milliseconds timeout, const QByteArray& input)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(CORVANTA_BINARY), arguments);
+    process.write(input);
+    process.closeWriteChannel();
     const bool ended = waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeout);
     EXPECT_TRUE(ended) << "corvanta " << arguments.join(u' ').toStdString() << " didn't end in time";
     if (!ended) {

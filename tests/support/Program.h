@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -22,8 +23,8 @@ QProcessEnvironment programEnvironment(const QString& home);
 
 // Runs the built `corvanta` to its end while this thread's event loop keeps
 // turning, so the test's loopback servers can answer it. A run that outlasts
-// `timeout` fails the test and is killed.
+// `timeout` fails the test and is killed. `input` is its whole standard input.
 ProgramRun runProgram(const QStringList& arguments, const QProcessEnvironment& environment,
-    std::chrono::milliseconds timeout = std::chrono::seconds(120));
+    std::chrono::milliseconds timeout = std::chrono::seconds(120), const QByteArray& input = {});
 
 } // namespace corvanta::test
