@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
-# A warm machine pays nothing: apt runs only when a package is missing.
+# Installs every Debian package the build, the tests and the demo need; with
+# --tests, also the Authentication emulator the account tests run against.
+# A warm machine pays nothing: apt and npm run only when something is missing.
 set -euo pipefail
 
 packages=(
@@ -15,7 +16,9 @@ packages=(
   gnome-keyring libsecret-1-0
 )
 # Node for the Authentication emulator; a Node from elsewhere (with its own npm) is kept.
-command -v npm >/dev/null || packages+=(nodejs npm)
+tests=0
+[ "${1:-}" = "--tests" ] && tests=1
+[ $tests -eq 0 ] || command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -33,6 +36,7 @@ fi
 
 # The Authentication emulator for the account tests, outside the repository.
 # 13.x is the last line whose engines accept Debian 12's Node 18 as well as Node 20.
+[ $tests -eq 1 ] || exit 0
 firebase_version=13.35.1
 firebase_dir="${XDG_CACHE_HOME:-$HOME/.cache}/corvanta/firebase-tools"
 firebase_installed=$(node -p "require('$firebase_dir/node_modules/firebase-tools/package.json').version" 2>/dev/null || true)
