@@ -1,11 +1,12 @@
 // Kills a real `corvanta update` with SIGKILL at random moments of an install
 // and looks at what is left. The app must be the old tree or the new one,
-// never a mix; beside it only private staging folders, which the next install
-// sweeps; and once the new version is in place the old copy is in the trash
-// folder or still whole in a staging folder. Where strace is installed, two
-// more runs are killed as they enter the exchange and the move to the trash,
-// moments microseconds wide. A last, undisturbed install must leave no
-// staging folder, no work folder and the old copy in the trash.
+// never a mix; beside it only private staging folders, which the next
+// install sweeps, as it sweeps the work folders left in TMPDIR; every old
+// copy a swap displaced is whole in the trash folder or whole in a staging
+// folder, whose sweep then moves it to the trash. Where strace is installed, two more runs
+// are killed as they enter the exchange and the move to the trash, moments
+// microseconds wide. A last, undisturbed install must leave no staging
+// folder, no work folder and every old copy in the trash.
 //
 //   bench_stress_swap [--rounds N] [--seed S]
 //
@@ -60,10 +61,18 @@ constexpr auto runLimit = 120s;
 
 const QString appName = u"Foo.app"_s;
 
+const QString uuid = u"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"_s;
+
 bool isStagingName(const QString& name)
 {
-    static const QRegularExpression pattern(
-        u"^\\.corvanta-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
+    static const QRegularExpression pattern(u"^\\.corvanta-"_s + uuid + u'$');
+    return pattern.match(name).hasMatch();
+}
+
+// A download's work folder in the temporary folder.
+bool isWorkName(const QString& name)
+{
+    static const QRegularExpression pattern(u"^corvanta-"_s + uuid + u'$');
     return pattern.match(name).hasMatch();
 }
 
@@ -224,13 +233,28 @@ public:
             qFatal("can't copy the old version into place");
     }
 
-    // Empties the child's TMPDIR; returns how many work folders were there.
-    int clearTemp()
+    // Work folders in the child's TMPDIR.
+    std::set<QString> workFolders() const
     {
-        const QStringList left = entries(temp());
-        for (const QString& name : left)
-            removeTree(temp() + u'/' + name);
-        return int(left.size());
+        std::set<QString> found;
+        for (const QString& name : entries(temp())) {
+            if (isWorkName(name))
+                found.insert(name);
+        }
+        return found;
+    }
+
+    // Those of the staging folders `names` that hold a whole 1.0: an old copy
+    // the exchange displaced and the trash hasn't got yet.
+    std::set<QString> holdingOld(const std::set<QString>& names) const
+    {
+        std::set<QString> holding;
+        for (const QString& name : names) {
+            const QString app = applications() + u'/' + name + u'/' + appName;
+            if (QFileInfo::exists(app) && sameTree(m_old, test::snapshot(app)))
+                holding.insert(name);
+        }
+        return holding;
     }
 
     // Starts `corvanta update foo`, and kills it after `killAfter` unless it
@@ -330,6 +354,14 @@ struct Tally {
     int finished = 0; // the child ended before its kill
     int stagingLeft = 0; // rounds that left a staging folder of their own
     int oldCopyInStaging = 0; // new version in place, its old copy still in the staging folder
+    int workLeft = 0; // rounds that left their work folder in TMPDIR
+};
+
+// What is beside the app and in TMPDIR as a run starts.
+struct Before {
+    std::set<QString> staging;
+    std::set<QString> holdingOld; // staging folders with a displaced old copy
+    std::set<QString> work;
 };
 
 // The checks after each run, and what they found.
@@ -347,9 +379,17 @@ public:
         std::fflush(stderr);
     }
 
-    // What a killed run left, `before` being the staging folders there when it started.
-    void examine(
-        Tally& tally, const QString& where, int round, const std::set<QString>& before, const Run& run)
+    Before before() const
+    {
+        Before state;
+        state.staging = m_stress.besideTheApp().first;
+        state.holdingOld = m_stress.holdingOld(state.staging);
+        state.work = m_stress.workFolders();
+        return state;
+    }
+
+    // What a run left; returns whether 2.0 is in place.
+    bool examine(Tally& tally, const QString& where, int round, const Before& before, const Run& run)
     {
         ++tally.rounds;
         if (!run.killed) {
@@ -377,82 +417,101 @@ public:
 
         // A staging folder of this round's means its sweep ran, and so does a
         // new version in place: nothing an earlier round left may remain then.
-        bool ownStaging = false;
-        for (const QString& name : staging) {
-            if (!before.contains(name)) {
-                ownStaging = true;
-                m_leftBy.emplace(name, round);
-            }
-        }
+        const bool ownStaging = track(staging, before.staging, m_stagingLeftBy, m_swept, round);
         tally.stagingLeft += ownStaging ? 1 : 0;
-        for (const QString& name : before) {
-            if (!staging.contains(name)) {
-                ++m_swept;
-                m_leftBy.erase(name);
-            } else if (ownStaging || isNew) {
-                violation(where + u": "_s + name + u", left by round "_s + QString::number(m_leftBy[name])
-                    + u", survived this round's sweep"_s);
-            }
-        }
+        expectSwept(where, staging, before.staging, m_stagingLeftBy, ownStaging || isNew);
+        // The work folders are swept just before this run makes its own.
+        const std::set<QString> work = m_stress.workFolders();
+        const bool ownWork = track(work, before.work, m_workLeftBy, m_workSwept, round);
+        tally.workLeft += ownWork ? 1 : 0;
+        expectSwept(where, work, before.work, m_workLeftBy, ownWork || ownStaging || isNew);
 
-        // The old copy goes to the trash whole, or is still whole where the
-        // exchange put it; it is never partly anywhere.
-        const QString trashed = m_stress.trash() + u'/' + appName;
-        if (isNew) {
-            bool inStaging = false;
-            for (const QString& name : staging) {
-                if (!before.contains(name)) {
-                    const QString kept = m_stress.applications() + u'/' + name + u'/' + appName;
-                    inStaging = inStaging || sameTree(m_stress.oldTree(), test::snapshot(kept));
-                }
-            }
-            const bool inTrash
-                = QFileInfo::exists(trashed) && sameTree(m_stress.oldTree(), test::snapshot(trashed));
-            if (inStaging && !inTrash)
-                ++tally.oldCopyInStaging;
-            else if (!inTrash)
-                violation(where
-                    + u": the new version is in place, but the old copy is neither in the trash "
-                      u"nor whole in a staging folder"_s);
-        } else if (!entries(m_stress.trash()).isEmpty()) {
-            violation(where + u": the old version is in place, yet the trash holds "_s
-                + entries(m_stress.trash()).join(u", "_s));
+        // Every old copy a swap displaced is whole in the trash or whole in a
+        // staging folder, where the next sweep finds it: never lost, never partial.
+        const std::set<QString> holding = m_stress.holdingOld(staging);
+        for (const QString& name : holding)
+            tally.oldCopyInStaging += before.staging.contains(name) ? 0 : 1;
+        for (const QString& name : before.holdingOld)
+            m_keptBySweep += holding.contains(name) ? 0 : 1;
+        const QStringList trashed = entries(m_stress.trash());
+        for (const QString& name : trashed) {
+            if (!sameTree(m_stress.oldTree(), test::snapshot(m_stress.trash() + u'/' + name)))
+                violation(where + u": the trash holds "_s + name + u", which isn't a whole 1.0"_s);
         }
+        const qsizetype displaced = qsizetype(before.holdingOld.size()) + (isNew ? 1 : 0);
+        const qsizetype accounted = qsizetype(holding.size()) + trashed.size();
+        if (displaced != accounted)
+            violation(where
+                + u": %1 old copies displaced (%2 of them waiting in staging folders before the run), "
+                  u"but %3 in staging folders and %4 in the trash after it"_s.arg(displaced)
+                      .arg(before.holdingOld.size())
+                      .arg(holding.size())
+                      .arg(trashed.size()));
+        return isNew;
     }
 
-    // One undisturbed install on what the rounds left: it sweeps every
-    // staging folder and leaves nothing behind.
-    void examineLast(const Run& run)
+    // The undisturbed install at the end: 2.0 in place, and nothing left.
+    void examineLast(const Before& before, const Run& run)
     {
         const QString where = u"the undisturbed install at the end"_s;
-        if (run.exitCode != 0)
-            violation(where + u" failed with status %1:\n"_s.arg(run.exitCode) + firstLines(run.output));
-        const test::Snapshot now = test::snapshot(m_stress.installed());
-        if (!sameTree(m_stress.newTree(), now))
-            violation(where + u" didn't put 2.0 in place:\n"_s
-                + firstLines(test::difference(m_stress.newTree(), now)));
+        Tally last;
+        const bool isNew = examine(last, where, 0, before, run);
+        if (run.killed || !isNew)
+            violation(where + u" didn't put 2.0 in place"_s);
         const auto [staging, strangers] = m_stress.besideTheApp();
-        m_swept += int(std::count_if(m_leftBy.begin(), m_leftBy.end(),
-            [&](const auto& left) { return !staging.contains(left.first); }));
-        if (!staging.empty() || !strangers.isEmpty()) {
-            QStringList left(staging.begin(), staging.end());
-            violation(where + u" left beside the app: "_s + (left + strangers).join(u", "_s));
-        }
-        if (const QStringList work = entries(m_stress.temp()); !work.isEmpty())
-            violation(where + u" left in its TMPDIR: "_s + work.join(u", "_s));
-        const QString trashed = m_stress.trash() + u'/' + appName;
-        if (!QFileInfo::exists(trashed) || !sameTree(m_stress.oldTree(), test::snapshot(trashed)))
-            violation(where + u" didn't leave the old copy whole in the trash folder"_s);
+        if (!staging.empty())
+            violation(where + u" left beside the app: "_s
+                + QStringList(staging.begin(), staging.end()).join(u", "_s));
+        if (const std::set<QString> work = m_stress.workFolders(); !work.empty())
+            violation(
+                where + u" left in its TMPDIR: "_s + QStringList(work.begin(), work.end()).join(u", "_s));
     }
 
     int violations() const { return m_violations; }
     int swept() const { return m_swept; } // staging folders a later install removed
+    int workSwept() const { return m_workSwept; } // work folders a later install removed
+    int keptBySweep() const { return m_keptBySweep; } // old copies a sweep moved to the trash
 
 private:
+    // Notes the folders of this round's; returns whether there are any.
+    static bool track(const std::set<QString>& now, const std::set<QString>& before,
+        std::map<QString, int>& leftBy, int& swept, int round)
+    {
+        bool own = false;
+        for (const QString& name : now) {
+            if (!before.contains(name)) {
+                own = true;
+                leftBy.emplace(name, round);
+            }
+        }
+        for (const QString& name : before) {
+            if (!now.contains(name)) {
+                ++swept;
+                leftBy.erase(name);
+            }
+        }
+        return own;
+    }
+
+    void expectSwept(const QString& where, const std::set<QString>& now, const std::set<QString>& before,
+        std::map<QString, int>& leftBy, bool sweepRan)
+    {
+        if (!sweepRan)
+            return;
+        for (const QString& name : before) {
+            if (now.contains(name))
+                violation(where + u": "_s + name + u", left by round "_s + QString::number(leftBy[name])
+                    + u", survived this round's sweep"_s);
+        }
+    }
+
     Stress& m_stress;
-    std::map<QString, int> m_leftBy; // staging folder → the round that left it
+    std::map<QString, int> m_stagingLeftBy; // staging folder → the round that left it
+    std::map<QString, int> m_workLeftBy; // work folder → the round that left it
     int m_violations = 0;
     int m_swept = 0;
+    int m_workSwept = 0;
+    int m_keptBySweep = 0;
 };
 
 } // namespace
@@ -491,11 +550,9 @@ int main(int argc, char** argv)
     std::uniform_int_distribution<qint64> delays(0, span);
 
     Tally tally;
-    int workFolders = 0; // left in TMPDIR by killed runs; nothing removes them
     for (int round = 1; round <= options.rounds; ++round) {
         stress.reset();
-        workFolders += stress.clearTemp();
-        const std::set<QString> before = stress.besideTheApp().first;
+        const Before before = examiner.before();
         const qint64 delay = delays(random);
         const Run run = stress.run(std::chrono::milliseconds(delay));
         examiner.examine(tally,
@@ -520,8 +577,7 @@ int main(int argc, char** argv)
         int round = options.rounds;
         for (const auto& [moment, path] : moments) {
             stress.reset();
-            workFolders += stress.clearTemp();
-            const std::set<QString> before = stress.besideTheApp().first;
+            const Before before = examiner.before();
             const Tally was = targeted;
             const Run run = stress.run(std::nullopt, path);
             examiner.examine(targeted, u"killed entering "_s + moment, ++round, before, run);
@@ -533,14 +589,15 @@ int main(int argc, char** argv)
     }
 
     stress.reset();
-    workFolders += stress.clearTemp();
-    examiner.examineLast(stress.run(std::nullopt));
+    const Before before = examiner.before();
+    examiner.examineLast(before, stress.run(std::nullopt));
 
     std::printf("stress_swap: %d rounds: %d ended old, %d ended new (%d ran to the end), %d left staging "
-                "mid-way, %d old copies left in staging; %d staging folders swept later; %d work folders "
-                "left in TMPDIR; %d violations\n",
+                "mid-way, %d old copies left in staging, %d work folders left; later installs swept %d "
+                "staging and %d work folders and moved %d old copies to the trash; %d violations\n",
         tally.rounds, tally.endedOld, tally.endedNew, tally.finished, tally.stagingLeft,
-        tally.oldCopyInStaging, examiner.swept(), workFolders, examiner.violations());
+        tally.oldCopyInStaging, tally.workLeft, examiner.swept(), examiner.workSwept(),
+        examiner.keptBySweep(), examiner.violations());
     if (!targetedOutcomes.isEmpty())
         std::printf("stress_swap: killed by strace %s\n", qPrintable(targetedOutcomes.join(u"; "_s)));
     else
