@@ -6,6 +6,7 @@
 #include "model/Store.h"
 #include "platform/HostInfo.h"
 #include "platform/SecretStore.h"
+#include "support/PrivateKeyring.h"
 #include "support/Program.h"
 #include "support/QtPrinters.h"
 #include "support/Unsigned.h"
@@ -341,30 +342,19 @@ TEST_F(StoreAccount, DISABLED_commandLineSignsUpInAndOut)
 TEST(AccountKeyring, storeChecksPassInAPrivateKeyring)
 {
     QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    const QString runtime = home.filePath(u"run"_s);
-    ASSERT_TRUE(QDir().mkpath(runtime));
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-        { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "GNOME_KEYRING_CONTROL" })
-        env.remove(QString::fromLatin1(name));
-    env.insert(u"HOME"_s, home.path());
-    env.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
-    env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
+    QProcessEnvironment env = test::privateKeyringEnvironment(home);
+    ASSERT_FALSE(env.isEmpty());
     // The child starts its own emulator from the same installation.
     env.insert(u"CORVANTA_FIREBASE"_s, AuthEmulator::command());
-    env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
     env.insert(QString::fromLatin1(childVariable), u"1"_s);
 
     QProcess process;
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    const QString script = u"printf corvanta | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
-                           " || exit 1; exec \"$@\""_s;
     process.start(u"dbus-run-session"_s,
-        { u"--"_s, u"sh"_s, u"-c"_s, script, u"sh"_s, QCoreApplication::applicationFilePath(),
-            u"--gtest_also_run_disabled_tests"_s, u"--gtest_filter=StoreAccount.DISABLED_*"_s });
+        { u"--"_s, u"sh"_s, u"-c"_s, test::unlockedKeyringScript, u"sh"_s,
+            QCoreApplication::applicationFilePath(), u"--gtest_also_run_disabled_tests"_s,
+            u"--gtest_filter=StoreAccount.DISABLED_*"_s });
     ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
     ASSERT_TRUE(process.waitForFinished(300'000)) << "the account checks hung";
     const QByteArray output = process.readAll();

@@ -1,5 +1,7 @@
 #include "platform/SecretStore.h"
 
+#include "support/PrivateKeyring.h"
+
 #include <chrono>
 
 #include <QCoreApplication>
@@ -183,20 +185,8 @@ TEST_P(KeyringEnvironment, childChecksPass)
 {
     const Environment& row = GetParam();
     QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    const QString runtime = home.filePath(QStringLiteral("run"));
-    ASSERT_TRUE(QDir().mkpath(runtime));
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-        { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "GNOME_KEYRING_CONTROL" })
-        env.remove(QString::fromLatin1(name));
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    QProcessEnvironment env = corvanta::test::privateKeyringEnvironment(home);
+    ASSERT_FALSE(env.isEmpty());
     env.insert(QString::fromLatin1(childVariable), QStringLiteral("1"));
 
     QStringList child { QCoreApplication::applicationFilePath(),
@@ -207,10 +197,8 @@ TEST_P(KeyringEnvironment, childChecksPass)
     process.setProcessChannelMode(QProcess::MergedChannels);
     if (row.sessionBus) {
         // The daemon creates and unlocks a login keyring; it needs a password.
-        const QString script = row.keyringDaemon
-            ? QStringLiteral("printf corvanta | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
-                             " || exit 1; exec \"$@\"")
-            : QStringLiteral("exec \"$@\"");
+        const QString script
+            = row.keyringDaemon ? corvanta::test::unlockedKeyringScript : QStringLiteral("exec \"$@\"");
         process.start(QStringLiteral("dbus-run-session"),
             QStringList { QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"), script,
                 QStringLiteral("sh") }
