@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need; with
-# --tests, also the Authentication emulator the account tests run against.
+# --tests, also the Authentication and Firestore emulators the account and
+# library tests run against.
 # A warm machine pays nothing: apt and npm run only when something is missing.
 set -euo pipefail
 
@@ -10,15 +11,17 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-svg-dev qt6-image-formats-plugins fonts-inter
   libqt6svg6
   qcoro-qt6-dev qtkeychain-qt6-dev
-  libssl-dev libplist-dev libarchive-dev zlib1g-dev libbz2-dev liblzma-dev
+  libssl-dev libplist-dev libarchive-dev zlib1g-dev libbz2-dev liblzma-dev libsimdjson-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  7zip xorriso dbus xvfb xauth python3 tzdata curl openssl
+  7zip xorriso dbus xvfb xauth libxcb1-dev python3 tzdata curl openssl
   gnome-keyring libsecret-1-0
 )
 # Node for the Authentication emulator; a Node from elsewhere (with its own npm) is kept.
 tests=0
 [ "${1:-}" = "--tests" ] && tests=1
 [ $tests -eq 0 ] || command -v npm >/dev/null || packages+=(nodejs npm)
+# Java for the Firestore emulator.
+[ $tests -eq 0 ] || command -v java >/dev/null || packages+=(openjdk-17-jre-headless)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -44,4 +47,13 @@ if [ "$firebase_installed" != "$firebase_version" ]; then
   echo "Installing firebase-tools $firebase_version into $firebase_dir" >&2
   mkdir -p "$firebase_dir"
   npm install --prefix "$firebase_dir" --no-audit --no-fund --loglevel=error "firebase-tools@$firebase_version" >/dev/null
+fi
+
+# The Firestore emulator for the library tests: the machine image's package
+# when it is there, else the jar firebase-tools downloads into its cache.
+firestore_jar=/usr/lib/google-cloud-sdk/platform/cloud-firestore-emulator/cloud-firestore-emulator.jar
+firestore_cache="${FIREBASE_EMULATORS_PATH:-$HOME/.cache/firebase/emulators}"
+if [ ! -f "$firestore_jar" ] && ! ls "$firestore_cache"/cloud-firestore-emulator-v*.jar >/dev/null 2>&1; then
+  echo "Downloading the Firestore emulator into $firestore_cache" >&2
+  CI=true NO_UPDATE_NOTIFIER=1 "$firebase_dir/node_modules/.bin/firebase" setup:emulators:firestore >/dev/null
 fi

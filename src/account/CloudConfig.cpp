@@ -19,6 +19,18 @@ QUrl parsed(const QString& text)
     return url;
 }
 
+// An endpoint named by a settings file: kept only when it can't leak the
+// sign-in to a stranger on the network.
+std::optional<QUrl> endpoint(const QJsonObject& object, const QString& key)
+{
+    const QUrl url(object.value(key).toString(), QUrl::StrictMode);
+    const bool loopback
+        = url.host() == u"127.0.0.1"_s || url.host() == u"localhost"_s || url.host() == u"::1"_s;
+    if (url.isValid() && (url.scheme() == u"https"_s || (url.scheme() == u"http"_s && loopback)))
+        return url;
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<CloudConfig> CloudConfig::current(
@@ -49,6 +61,9 @@ std::optional<CloudConfig> CloudConfig::read(const QString& path)
     config.apiKey = object.value(u"apiKey"_s).toString();
     config.projectId = object.value(u"projectId"_s).toString();
     config.googleClientID = object.value(u"googleClientID"_s).toString();
+    config.google.authorization
+        = endpoint(object, u"googleAuthorizationEndpoint"_s).value_or(config.google.authorization);
+    config.google.token = endpoint(object, u"googleTokenEndpoint"_s).value_or(config.google.token);
     return config;
 }
 
@@ -60,10 +75,16 @@ QString CloudConfig::bundledFile()
 void CloudConfig::applyEmulator(const QProcessEnvironment& environment)
 {
     const QString host = environment.value(u"FIREBASE_AUTH_EMULATOR_HOST"_s);
-    if (host.isEmpty())
-        return;
-    authHost = u"http://"_s + host + u'/';
-    emulated = true;
+    if (!host.isEmpty()) {
+        authHost = u"http://"_s + host + u'/';
+        emulated = true;
+    }
+    // The emulator serves the REST paths at its root, as the service does.
+    const QString firestore = environment.value(u"FIRESTORE_EMULATOR_HOST"_s);
+    if (!firestore.isEmpty()) {
+        firestoreHost = u"http://"_s + firestore + u'/';
+        emulated = true;
+    }
 }
 
 QUrl CloudConfig::identity(const QString& method) const

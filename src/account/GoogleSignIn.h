@@ -1,5 +1,7 @@
 #pragma once
 
+#include "account/CloudConfig.h"
+
 #include <optional>
 
 #include <QByteArray>
@@ -22,12 +24,6 @@ struct Pkce {
     static Pkce generate();
     static QString challengeFor(const QString& verifier);
     static QString urlSafeBase64(const QByteArray& bytes);
-};
-
-// Google's OAuth 2.0 endpoints; tests point them at a server of their own.
-struct GoogleEndpoints {
-    QUrl authorization = QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));
-    QUrl token = QUrl(QStringLiteral("https://oauth2.googleapis.com/token"));
 };
 
 // Google sign-in: OAuth 2.0 authorization code with PKCE in the system

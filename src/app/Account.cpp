@@ -1,9 +1,12 @@
 #include "account/Account.h"
 
+#include "account/GoogleSignIn.h"
 #include "app/Commands.h"
 #include "app/StoreCommand.h"
 #include "base/Error.h"
 #include "model/AccountForm.h"
+#include "model/SingleInstance.h"
+#include "platform/WebAuthSession.h"
 
 #include <cstdio>
 
@@ -22,7 +25,7 @@ const QString notSetUp
     = u"Accounts aren't set up in this build: it was made without its Firebase settings."_s;
 const QString signedOut = u"You're not signed in."_s;
 
-enum class Action { signUp, signIn, status, resetPassword, signOut, remove };
+enum class Action { signUp, signIn, google, status, resetPassword, signOut, remove };
 
 // One line of standard input, so the password never shows in a process list.
 QString readPassword(QTextStream& err)
@@ -63,6 +66,29 @@ QString statusText(const std::optional<Session>& session)
     return text;
 }
 
+// Google sign-in from the command line: this process takes the callback the
+// desktop hands a later launch, so it must be the one copy listening.
+QCoro::Task<int> signInWithGoogle(CliContext& context, Store& store)
+{
+    SingleInstance instance(SingleInstance::nameFor(context.launch()));
+    if (!instance.listenIfFree()) {
+        context.err
+            << "Corvanta is open: choose Continue with Google in its window, or quit it and try again.\n";
+        co_return 1;
+    }
+    QObject::connect(&instance, &SingleInstance::urlOpened, &instance,
+        [&store](const QUrl& url) { store.webAuth().deliver(url); });
+    AccountForm form(store);
+    context.err << "Waiting for your browser…\n";
+    context.err.flush();
+    if (!co_await form.signInWithGoogle()) {
+        context.err << form.message().value_or(u"Sign-in was cancelled."_s) << '\n';
+        co_return 1;
+    }
+    context.out << statusText(store.session());
+    co_return 0;
+}
+
 QCoro::Task<int> run(CliContext& context, Action action)
 {
     QStringList arguments = context.arguments;
@@ -89,6 +115,8 @@ QCoro::Task<int> run(CliContext& context, Action action)
         co_return 1;
     }
 
+    if (action == Action::google)
+        co_return co_await signInWithGoogle(context, store);
     AccountForm form(store);
     switch (action) {
     case Action::signUp:
@@ -136,6 +164,7 @@ QCoro::Task<int> run(CliContext& context, Action action)
         store.signOut();
         context.out << "Signed out.\n";
         co_return 0;
+    case Action::google:
     case Action::remove:
         break;
     }
@@ -171,6 +200,11 @@ QCoro::Task<int> commands::accountSignIn(CliContext& context)
     return run(context, Action::signIn);
 }
 
+QCoro::Task<int> commands::accountGoogle(CliContext& context)
+{
+    return run(context, Action::google);
+}
+
 QCoro::Task<int> commands::accountStatus(CliContext& context)
 {
     return run(context, Action::status);
@@ -189,6 +223,30 @@ QCoro::Task<int> commands::accountSignOut(CliContext& context)
 QCoro::Task<int> commands::accountDelete(CliContext& context)
 {
     return run(context, Action::remove);
+}
+
+std::optional<QUrl> commands::googleCallback(const QStringList& arguments)
+{
+    // Only the options that say which copy and which settings; anything else
+    // makes it not a hand-over.
+    QStringList rest = arguments;
+    for (const QString& flag : { u"--sandbox"_s, u"--firebase-config"_s }) {
+        if (const qsizetype at = rest.indexOf(flag); at >= 0 && at + 1 < rest.size())
+            rest.remove(at, 2);
+    }
+    const Launch launch(arguments);
+    const std::optional<CloudConfig> config = CloudConfig::current(launch.value(u"--firebase-config"));
+    if (!config)
+        return std::nullopt;
+    return GoogleSignIn::callbackArgument(rest, config->googleClientID);
+}
+
+int commands::handOver(const QUrl& callback, const QStringList& arguments, QTextStream& err)
+{
+    if (SingleInstance::forward(SingleInstance::nameFor(Launch(arguments)), callback))
+        return 0;
+    err << "No sign-in is waiting for this answer from your browser. Start it again in Corvanta.\n";
+    return 1;
 }
 
 } // namespace corvanta

@@ -16,6 +16,7 @@ struct CommandEntry {
     QString synopsis;
     QString summary;
     std::function<QCoro::Task<int>(CliContext&)> run;
+    bool hidden = false; // run by the program itself, left out of the usage
 };
 
 // Every command of the front end. Keep one line per command.
@@ -33,6 +34,9 @@ const std::vector<CommandEntry>& table()
         { { u"inspect"_s, u"signature"_s }, u"PATH [--anchors DIR] [--offline] [--json]"_s,
             u"The code signature of a bundle or executable, and whether it is valid"_s,
             commands::inspectSignature },
+        { { u"inspect"_s, u"package"_s }, u"PATH [--anchors DIR] [--team ID] [--offline] [--json]"_s,
+            u"A flat installer package: its files, signature, Gatekeeper's verdict and Corvanta's"_s,
+            commands::inspectPackage },
         { { u"inspect"_s, u"electron"_s }, u"URL-OR-FILE [--json]"_s,
             u"The release an electron-updater feed names"_s, commands::inspectElectron },
         { { u"inspect"_s, u"appcast"_s }, u"URL-OR-FILE [--macos X.Y.Z] [--json]"_s,
@@ -59,6 +63,8 @@ const std::vector<CommandEntry>& table()
             u"Creates an account; the password is read from standard input"_s, commands::accountSignUp },
         { { u"account"_s, u"sign-in"_s }, u"EMAIL [--firebase-config FILE] [--sandbox DIR]"_s,
             u"Signs in; the password is read from standard input"_s, commands::accountSignIn },
+        { { u"account"_s, u"google"_s }, u"[--firebase-config FILE] [--sandbox DIR]"_s,
+            u"Signs in with Google in your web browser"_s, commands::accountGoogle },
         { { u"account"_s, u"status"_s }, u"[--firebase-config FILE] [--sandbox DIR] [--json]"_s,
             u"The account this Mac is signed in to"_s, commands::accountStatus },
         { { u"account"_s, u"reset-password"_s }, u"EMAIL [--firebase-config FILE]"_s,
@@ -67,6 +73,21 @@ const std::vector<CommandEntry>& table()
             u"Signs out of the account"_s, commands::accountSignOut },
         { { u"account"_s, u"delete"_s }, u"[--firebase-config FILE] [--sandbox DIR]"_s,
             u"Deletes the account and its library"_s, commands::accountDelete },
+        { { u"library"_s, u"sync"_s },
+            u"[--firebase-config FILE] [--sandbox DIR] [--mock URL] [--device-id ID]"_s,
+            u"Checks this Mac's apps and writes them to your cloud library"_s, commands::librarySync },
+        { { u"library"_s, u"list"_s }, u"[--firebase-config FILE] [--sandbox DIR] [--json]"_s,
+            u"The apps in your library, with the Macs that have them"_s, commands::libraryList },
+        { { u"library"_s, u"devices"_s }, u"[--firebase-config FILE] [--sandbox DIR] [--json]"_s,
+            u"The Macs in your library"_s, commands::libraryDevices },
+        { { u"library"_s, u"remove"_s }, u"ID... [--yes] [--firebase-config FILE] [--sandbox DIR]"_s,
+            u"Removes apps from your library; nothing is uninstalled"_s, commands::libraryRemove },
+        { { u"package"_s, u"signature"_s }, u"PATH [--anchors DIR]"_s, {}, commands::packageSignature, true },
+        { { u"package"_s, u"assess"_s },
+            u"PATH [--type install|execute] [--anchors DIR] [--ticket-service URL]"_s, {},
+            commands::packageAssess, true },
+        { { u"package"_s, u"install"_s }, u"-pkg PATH -target / [--sandbox DIR]"_s, {},
+            commands::packageInstall, true },
     };
     return entries;
 }
@@ -77,6 +98,8 @@ QString Cli::usageText()
 {
     QString text = u"Usage: corvanta COMMAND [OPTIONS]\n\nCommands:\n"_s;
     for (const CommandEntry& entry : table()) {
+        if (entry.hidden)
+            continue;
         const QString head = entry.words.join(u' ') + u' ' + entry.synopsis;
         text += u"  "_s + head.leftJustified(44) + u' ' + entry.summary + u'\n';
     }

@@ -39,7 +39,8 @@ std::variant<std::unique_ptr<StoreCommand>, QString> StoreCommand::open(
     };
     QStringList launch;
     std::optional<QString> anchorFolder;
-    for (const QString& flag : { u"--sandbox"_s, u"--mock"_s, u"--anchors"_s, u"--firebase-config"_s }) {
+    for (const QString& flag :
+        { u"--sandbox"_s, u"--mock"_s, u"--anchors"_s, u"--firebase-config"_s, u"--device-id"_s }) {
         auto taken = take(flag);
         if (const QString* problem = std::get_if<QString>(&taken))
             return *problem;
@@ -48,7 +49,7 @@ std::variant<std::unique_ptr<StoreCommand>, QString> StoreCommand::open(
             continue;
         if (flag == u"--anchors") {
             anchorFolder = value;
-        } else if (flag == u"--firebase-config") {
+        } else if (flag == u"--firebase-config" || flag == u"--device-id") {
             launch << flag << *value;
         } else if (flag == u"--sandbox") {
             try {

@@ -19,7 +19,7 @@ namespace corvanta {
 // The model the app-action commands work on: this Mac's application folders,
 // or a sandbox (--sandbox DIR), checked against the real services or a mock
 // (--mock URL), with code signatures judged against --anchors DIR and the
-// account settings of --firebase-config FILE. Questions
+// account settings of --firebase-config FILE, as the Mac --device-id ID says. Questions
 // are answered by --yes or --no, else on the terminal, else cancelled.
 class StoreCommand {
 public:

@@ -1,4 +1,5 @@
 #include "app/Cli.h"
+#include "app/Commands.h"
 #include "base/Error.h"
 #include "model/Launch.h"
 
@@ -22,6 +23,7 @@ void name()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Corvanta"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("brenmoral.com"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
 }
 
 #ifdef CORVANTA_GUI
@@ -51,10 +53,35 @@ bool demoWithWindow(int argc, char** argv)
 }
 #endif
 
+// A launch whose one word that isn't an option looks like a URL may be the
+// desktop handing over a sign-in callback; only then are the settings read.
+bool mayBeCallback(int argc, char** argv)
+{
+    QStringList words;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == u"--sandbox" || argument == u"--firebase-config")
+            ++i;
+        else
+            words << argument;
+    }
+    return words.size() == 1 && !words.front().startsWith(u'-') && words.front().contains(u":/");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (mayBeCallback(argc, argv)) {
+        QCoreApplication application(argc, argv);
+        name();
+        QStringList arguments = QCoreApplication::arguments();
+        arguments.removeFirst();
+        if (const std::optional<QUrl> callback = corvanta::commands::googleCallback(arguments)) {
+            QTextStream err(stderr);
+            return corvanta::commands::handOver(*callback, arguments, err);
+        }
+    }
 #ifdef CORVANTA_GUI
     if (wantsApplication(argc, argv)) {
         QApplication application(argc, argv);

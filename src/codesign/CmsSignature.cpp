@@ -1,5 +1,6 @@
 #include "codesign/CmsSignature.h"
 
+#include "codesign/ChainVerification.h"
 #include "codesign/OpenSsl.h"
 #include "codesign/PropertyList.h"
 #include "platform/CodeSigning.h"
@@ -18,52 +19,6 @@ namespace {
 // truncated hashes, and a set of (algorithm, full hash) pairs.
 constexpr const char* cdhashesPlistOid = "1.2.840.113635.100.9.1";
 constexpr const char* cdhashesOid = "1.2.840.113635.100.9.2";
-// A chain longer than this is not one a signer would present.
-constexpr int maxChainLength = 10;
-
-enum class ChainOutcome { trusted, untrusted, expired, notYetValid };
-
-struct ChainResult {
-    ChainOutcome outcome = ChainOutcome::untrusted;
-    std::vector<Certificate> chain;
-};
-
-ChainResult verifyChain(
-    X509* leaf, STACK_OF(X509) * untrusted, const TrustAnchors& anchors, const QDateTime& at, bool checkTime)
-{
-    ChainResult result;
-    StorePtr store(X509_STORE_new());
-    for (const QByteArray& der : anchors.certificates()) {
-        if (X509Ptr anchor = certificateFromDer(der))
-            X509_STORE_add_cert(store.get(), anchor.get());
-    }
-    StoreContextPtr context(X509_STORE_CTX_new());
-    if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, untrusted) != 1)
-        return result;
-    X509_STORE_CTX_set_verify_cb(context.get(), allowAppleCriticalExtensions);
-    X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
-    X509_VERIFY_PARAM_set_depth(parameters, maxChainLength);
-    if (checkTime)
-        X509_VERIFY_PARAM_set_time(parameters, time_t(at.toSecsSinceEpoch()));
-    else
-        X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_NO_CHECK_TIME);
-    const int verified = X509_verify_cert(context.get());
-    const int error = X509_STORE_CTX_get_error(context.get());
-    ERR_clear_error();
-    if (verified == 1) {
-        result.outcome = ChainOutcome::trusted;
-        STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
-        for (int i = 0; i < sk_X509_num(chain); ++i)
-            result.chain.push_back(shareCertificate(sk_X509_value(chain, i)));
-        return result;
-    }
-    if (error == X509_V_ERR_CERT_HAS_EXPIRED)
-        result.outcome = ChainOutcome::expired;
-    else if (error == X509_V_ERR_CERT_NOT_YET_VALID)
-        result.outcome = ChainOutcome::notYetValid;
-    return result;
-}
-
 bool signedBy(X509* certificate, X509* issuer)
 {
     EVP_PKEY* key = X509_get0_pubkey(issuer);

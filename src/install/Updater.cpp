@@ -87,12 +87,7 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     auto sweepingWork = blocking([] { StagingFolder::sweep(QDir::tempPath(), StagingFolder::workPrefix); });
     co_await std::move(sweepingWork);
     const StagingFolder work(QDir::tempPath(), StagingFolder::workPrefix);
-    report(InstallPhase::downloading(0));
-    std::optional<qint64> expected;
-    if (download.size && *download.size >= 1)
-        expected = qint64(*download.size);
-    auto transfer = Updater::download(m_services.net.session(), download.url, expected, work.path(),
-        [report](double fraction) { report(InstallPhase::downloading(fraction)); });
+    auto transfer = downloadInto(work.path(), download, report);
     const Downloaded file = co_await std::move(transfer);
 
     report(InstallPhase::verifying());

@@ -25,16 +25,24 @@ class QNetworkAccessManager;
 namespace corvanta {
 
 class CodeSigning;
+class Gatekeeper;
+struct LibraryApp;
+struct PackageConsent;
+struct PackageSigner;
+struct PackageTools;
 class DiskImages;
 class Ditto;
 class Net;
 class Rename;
 class Trash;
 struct InstalledApp;
+struct Download;
 struct Release;
 
 using PhaseCallback = std::function<void(const InstallPhase&)>;
 using ProgressCallback = std::function<void(double)>;
+// Asked before an installer package runs as root; true to go ahead.
+using ConsentCallback = std::function<QCoro::Task<bool>(PackageConsent)>;
 
 // The file a download saved and the length the server announced.
 struct Downloaded {
@@ -46,6 +54,13 @@ struct Downloaded {
 struct Extracted {
     QString app;
     bool agreement = false; // a disk image's licence agreement was accepted to open it
+};
+
+// What a first install put in place.
+struct FirstInstall {
+    QString app; // the installed app's path
+    std::optional<QString> team; // the Team ID that passed, for the library to record
+    std::optional<QString> note; // to show the user, e.g. an agreement accepted
 };
 
 // Exit status and merged output of a tool; status -1 when it couldn't start.
@@ -69,6 +84,10 @@ public:
         Workspace& workspace;
         DiskImages& diskImages;
         const CodeSigning& codeSigning;
+        // Installer packages are checked and run only with both; without
+        // them a package is refused.
+        const Gatekeeper* gatekeeper = nullptr;
+        const PackageTools* packageTools = nullptr;
     };
 
     enum class Format { zip, diskImage };
@@ -94,6 +113,10 @@ public:
     // UpdateErrors, except a failure to move the finished file (SystemError).
     static QCoro::Task<Downloaded> download(QNetworkAccessManager& session, QUrl url,
         std::optional<qint64> expected, QString into, ProgressCallback progress);
+    // `download` into the work folder `folder`, its size as the release
+    // states it (when it does), reporting the downloading phase.
+    QCoro::Task<Downloaded> downloadInto(
+        QString folder, Download download, std::function<void(const InstallPhase&)> report) const;
 
     static constexpr qint64 maxDownloadSize = 4LL * 1024 * 1024 * 1024;
 
@@ -166,6 +189,33 @@ public:
     // overwriting anything there. Returns the placed path.
     QCoro::Task<QString> place(QString app, QString name) const;
 
+    // ---- first installs (UpdaterInstallNew.cpp, UpdaterPackage.cpp) ---------
+
+    // Installs an app of the cloud library that isn't on this Mac yet from
+    // one release: checked against the library's Team ID (or, without one,
+    // for a notarized Developer ID signature), from a zip, a disk image or an
+    // installer package (after `consent`), and placed into the applications
+    // folder, never over an app there. Throws UpdateError.
+    QCoro::Task<FirstInstall> installNew(
+        LibraryApp app, Release release, ConsentCallback consent, PhaseCallback phase) const;
+    // installNew with each release in turn until one succeeds; a final or
+    // permission error stops at once, otherwise every failure is listed.
+    QCoro::Task<FirstInstall> installFirst(
+        LibraryApp app, QList<Release> releases, ConsentCallback consent, PhaseCallback phase) const;
+
+    // The Team ID of the app at `app` when it is validly signed with a
+    // Developer ID and Gatekeeper says it is notarized. Throws UpdateError.
+    QString notarizedDeveloperID(const QString& app, const QString& name) const;
+
+    // The installer package the download is or holds, copied to
+    // "package.pkg" in `work`: the file itself when it starts with "xar!",
+    // else the package `name` in a zip or disk image. None when the download
+    // is no package and names none. Throws UpdateError.
+    std::optional<QString> package(
+        const QString& file, const std::optional<QString>& name, const QString& work) const;
+    // What the package signature report and Gatekeeper say about `package`.
+    PackageSigner packageSigner(const QString& package) const;
+
     // The processes running code from the app's bundle.
     QList<RunningProcess> running(const InstalledApp& app) const;
 
@@ -206,6 +256,11 @@ private:
     // Checks 11 to 15: the unpacked app against the installed one.
     QStringList checkApp(
         const QString& newApp, const InstalledApp& app, const std::optional<QString>& requirement) const;
+
+    // The package path of a first install, after the download's checks:
+    // the package's checks, consent, then the administrator step.
+    QCoro::Task<FirstInstall> installPackage(
+        LibraryApp app, Release release, QString package, ConsentCallback consent, PhaseCallback phase) const;
 
     // Renames the old copy beside `installed` as "<name> (old version).app";
     // returns where it is (still `old` when even that fails).

@@ -2,6 +2,7 @@
 #include "install/FileTree.h"
 #include "install/Updater.h"
 #include "sources/Net.h"
+#include "sources/Release.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -293,6 +294,18 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
         throw SystemError::fromErrno(u"Can't move the download to %1"_s.arg(saved));
     discard.keep = true;
     co_return Downloaded { saved, announcedLength(raw) };
+}
+
+QCoro::Task<Downloaded> Updater::downloadInto(
+    QString folder, Download download, std::function<void(const InstallPhase&)> report) const
+{
+    report(InstallPhase::downloading(0));
+    std::optional<qint64> expected;
+    if (download.size && *download.size >= 1)
+        expected = qint64(*download.size);
+    auto transfer = Updater::download(m_services.net.session(), download.url, expected, folder,
+        [report](double fraction) { report(InstallPhase::downloading(fraction)); });
+    co_return co_await std::move(transfer);
 }
 
 } // namespace corvanta

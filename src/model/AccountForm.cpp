@@ -2,7 +2,9 @@
 
 #include "account/Account.h"
 #include "account/AuthError.h"
+#include "account/GoogleSignIn.h"
 #include "model/Store.h"
+#include "platform/WebAuthSession.h"
 
 #include <QPointer>
 #include <QRegularExpression>
@@ -138,6 +140,55 @@ QCoro::Task<bool> AccountForm::forgotPassword()
     if (self)
         setMessage(message);
     co_return sent;
+}
+
+QString AccountForm::googleTitle() const
+{
+    return m_store.creatingAccount() ? u"Sign up with Google"_s : u"Continue with Google"_s;
+}
+
+QCoro::Task<bool> AccountForm::signInWithGoogle()
+{
+    if (m_submitting || !m_store.cloud())
+        co_return false;
+    Store& store = m_store;
+    const CloudConfig config = *store.cloud();
+    m_submitting = true;
+    m_waitingForBrowser = true;
+    setMessage(std::nullopt);
+    QPointer<AccountForm> self(this);
+    std::optional<QString> failure;
+    bool signedIn = false;
+    try {
+        GoogleSignIn google(store.services().net, store.webAuth(), config.google);
+        QCoro::Task<QString> asking = google.idToken(config.googleClientID);
+        const QString token = co_await std::move(asking);
+        if (self) {
+            m_waitingForBrowser = false;
+            Q_EMIT changed();
+        }
+        QCoro::Task<Session> signing
+            = Auth::signIn(store.services().net, token, config, store.services().clock);
+        Session session = co_await std::move(signing);
+        co_await store.signedIn(std::move(session));
+        signedIn = true;
+    } catch (const WebAuthCancelled&) {
+        // The user closed the prompt: nothing to say.
+    } catch (const Error& error) {
+        failure = error.description();
+    }
+    if (self) {
+        m_submitting = false;
+        m_waitingForBrowser = false;
+        setMessage(failure);
+    }
+    co_return signedIn;
+}
+
+void AccountForm::cancelGoogle()
+{
+    if (m_waitingForBrowser)
+        m_store.webAuth().cancel();
 }
 
 } // namespace corvanta

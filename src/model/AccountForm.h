@@ -38,6 +38,14 @@ public:
     // Sends a password reset to `email`; message() says what happened. True
     // when the server took it.
     QCoro::Task<bool> forgotPassword();
+    // "Continue with Google": the browser flow, then Firebase; true when
+    // signed in. Closing the browser prompt (cancelGoogle) shows nothing.
+    QCoro::Task<bool> signInWithGoogle();
+    // While true the form shows "Waiting for your browser…".
+    bool waitingForBrowser() const { return m_waitingForBrowser; }
+    void cancelGoogle();
+    // The Google button's title in the current mode.
+    QString googleTitle() const;
 
 Q_SIGNALS:
     void changed();
@@ -49,6 +57,7 @@ private:
 
     Store& m_store;
     bool m_submitting = false;
+    bool m_waitingForBrowser = false;
     std::optional<QString> m_message;
 };
 

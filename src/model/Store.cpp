@@ -3,6 +3,7 @@
 #include "discovery/Scanner.h"
 #include "model/Prefs.h"
 #include "platform/SecretStore.h"
+#include "platform/WebAuthSession.h"
 #include "sources/BrewIndex.h"
 #include "sources/Verdict.h"
 
@@ -43,7 +44,7 @@ QString cacheFolder(const Launch& launch)
 Store::Store(StoreServices services, const Launch& launch, QObject* parent)
     : QObject(parent)
     , m_services(std::move(services))
-    , m_reduceMotion(launch.has(u"--reduce-motion"))
+    , m_reduceMotion(launch.has(u"--reduce-motion") || m_services.reduceMotion)
 {
     if (const std::optional<QString> sandbox = launch.sandbox())
         m_folders = { QUrl::fromLocalFile(*sandbox) };
@@ -63,6 +64,7 @@ Store::Store(StoreServices services, const Launch& launch, QObject* parent)
     initActions(launch);
     initSchedule(launch);
     initAccount(launch);
+    initLibrary(launch);
 }
 
 Store::~Store() = default;
@@ -268,11 +270,6 @@ Status Store::verdict(const AppItem& item) const
         m_services.prefs.ignoredVersions());
 }
 
-QCoro::Task<> Store::syncLibrary()
-{
-    co_return;
-}
-
 QList<AppItem*> Store::visible() const
 {
     if (!m_services.prefs.hideAppStore())
@@ -306,9 +303,8 @@ bool selects(Filter filter, const AppItem& item)
 
 int Store::count(Filter filter) const
 {
-    // The cloud library's entries arrive with accounts; until then it is empty.
     if (filter == Filter::library)
-        return 0;
+        return int(m_library.size());
     int n = 0;
     for (AppItem* item : visible()) {
         if (selects(filter, *item))

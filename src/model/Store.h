@@ -10,6 +10,7 @@
 #include "model/Prompts.h"
 #include "notch/NotchSchedule.h"
 #include "platform/Permissions.h"
+#include "platform/ThisMac.h"
 #include "sources/Checker.h"
 #include "sources/Endpoints.h"
 
@@ -39,10 +40,12 @@ class CodeSigning;
 class DiskImages;
 class Ditto;
 class HostInfo;
+class LibraryItem;
 class Net;
 class Prefs;
 class Rename;
 class SecretStore;
+class WebAuthSession;
 class Trash;
 class Workspace;
 
@@ -55,6 +58,8 @@ struct StoreServices {
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;
     // Whether the first list appears in slices; a front end with nothing to animate says no.
     bool revealInSlices = true;
+    // The desktop asks for less motion (as --reduce-motion does).
+    bool reduceMotion = false;
 
     // ---- Actions: what updating and removing apps use; null means the platform's own.
     Ditto* ditto = nullptr;
@@ -76,6 +81,8 @@ struct StoreServices {
 
     // ---- Account: null means the platform's keychain.
     SecretStore* secrets = nullptr;
+    // The browser sign-in; null means the platform's own.
+    WebAuthSession* webAuth = nullptr;
     // Where FIREBASE_AUTH_EMULATOR_HOST is looked up.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 };
@@ -243,8 +250,29 @@ public:
     QCoro::Task<> refreshEmailConfirmation();
     // Deletes the library and the account, then signs out; throws Error.
     QCoro::Task<> deleteAccount();
+    // Where Google sign-in opens the browser and waits for its answer.
+    WebAuthSession& webAuth();
 
     static constexpr int confirmationPause = 60; // seconds between confirmation mails
+
+    // ---- Cloud library (StoreLibrary.cpp) ----------------------------------
+
+    // The library's apps by name, and its Macs with the latest seen first, as last read.
+    const QList<LibraryItem*>& library() const { return m_library; }
+    const std::vector<Device>& devices() const { return m_devices; }
+    bool syncing() const { return m_syncing; }
+    // This Mac as the library knows it; its device id is made and stored on first use.
+    ThisMac& thisMac();
+    // Writes this Mac's apps to the library, then reads the library back. One
+    // at a time; nothing without a live session. Never throws: a failure is
+    // left in `syncError`.
+    QCoro::Task<> syncLibrary();
+    // Reads and publishes the library; a row already shown keeps its object
+    // and gets the new record. Throws Error.
+    QCoro::Task<> reloadLibrary(Cloud cloud);
+    // Deletes these apps from the library (not from any Mac) and reloads.
+    // Never throws: a failure is left in `syncError`.
+    QCoro::Task<> removeFromLibrary(QList<LibraryItem*> items);
 
 Q_SIGNALS:
     void sessionChanged();
@@ -267,6 +295,9 @@ Q_SIGNALS:
     void packageConsentChanged();
     void announced();
     void tourStepChanged();
+    void libraryChanged();
+    void devicesChanged();
+    void syncingChanged();
 
 private:
     void apply(const QString& path, std::vector<Attempt> attempts, std::optional<Release> release);
@@ -278,8 +309,6 @@ private:
 
     // Tells the user about what a background refresh found: the notch panel or a notification.
     void announce(bool background, bool everything);
-    // The library sync runs here once accounts exist; until then there is no session.
-    QCoro::Task<> syncLibrary();
 
     StoreServices m_services;
     QList<AppItem*> m_items;
@@ -331,17 +360,31 @@ private:
     void initAccount(const Launch& launch);
     void setSession(std::optional<Session> session);
     void setSyncError(const std::optional<QString>& error);
-    // Removes the account's cloud library; the library client fills this in.
+    // Deletes every document of the account's library; throws Error.
     QCoro::Task<> deleteLibrary(Cloud cloud);
 
     std::optional<CloudConfig> m_cloud;
     std::unique_ptr<SecretStore> m_ownSecrets;
     SecretStore* m_secrets = nullptr;
+    std::unique_ptr<WebAuthSession> m_ownWebAuth;
+    QStringList m_handlerOptions; // the launch options a callback launch repeats
     QString m_sessionAccount;
     std::optional<Session> m_session;
     std::optional<QString> m_syncError;
     std::optional<QDateTime> m_confirmationSentAt;
     bool m_creatingAccount = false;
+
+    // ---- Cloud library ------------------------------------------------------
+    void initLibrary(const Launch& launch);
+    void setSyncing(bool syncing);
+    // Publishes `apps` as rows, keeping the objects of rows already shown.
+    void publishLibrary(std::vector<LibraryApp> apps, std::vector<Device> devices);
+
+    std::optional<QString> m_deviceIDArgument;
+    std::unique_ptr<ThisMac> m_thisMac;
+    QList<LibraryItem*> m_library;
+    std::vector<Device> m_devices;
+    bool m_syncing = false;
 
     // ---- Schedule, announcements and notifications ----------------------
     struct Schedule;

@@ -2,9 +2,11 @@
 #include "account/AuthError.h"
 #include "model/Store.h"
 #include "platform/SecretStore.h"
+#include "platform/WebAuthSession.h"
 
 #include <cmath>
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QPointer>
 
@@ -32,6 +34,11 @@ void Store::initAccount(const Launch& launch)
 {
     m_cloud = CloudConfig::current(launch.value(u"--firebase-config"), m_services.environment);
     m_sessionAccount = Auth::keychainAccount(launch.has(u"--sandbox"), m_cloud);
+    // A sign-in callback must reach this copy, with these settings.
+    if (const std::optional<QString> sandbox = launch.sandbox())
+        m_handlerOptions << u"--sandbox"_s << *sandbox;
+    if (const std::optional<QString> file = launch.value(u"--firebase-config"))
+        m_handlerOptions << u"--firebase-config"_s << QFileInfo(*file).absoluteFilePath();
     // Without settings the keychain is never touched.
     if (!m_cloud)
         return;
@@ -41,6 +48,15 @@ void Store::initAccount(const Launch& launch)
         m_secrets = m_ownSecrets.get();
     }
     m_session = Auth::load(*m_secrets, m_sessionAccount);
+}
+
+WebAuthSession& Store::webAuth()
+{
+    if (m_services.webAuth)
+        return *m_services.webAuth;
+    if (!m_ownWebAuth)
+        m_ownWebAuth = WebAuthSession::create(m_services.environment, m_handlerOptions);
+    return *m_ownWebAuth;
 }
 
 void Store::setSession(std::optional<Session> session)
@@ -82,7 +98,16 @@ QCoro::Task<> Store::signedIn(Session session)
     const std::optional<Cloud> cloud = co_await liveCloud(false);
     if (!self || !cloud)
         co_return;
-    // The profile document and the library sync arrive with the library client.
+    try {
+        QCoro::Task<> saving
+            = cloud->saveProfile(m_services.net, session.name, session.email, m_services.clock());
+        co_await std::move(saving);
+    } catch (const Error& error) {
+        // The profile is written again at the next sign-in; the library doesn't need it.
+        qCInfo(accountLog) << "Couldn't save the profile document:" << error.description();
+    }
+    if (!self)
+        co_return;
     co_await syncLibrary();
 }
 
@@ -92,6 +117,7 @@ void Store::signOut()
         Auth::save(*m_secrets, m_sessionAccount, std::nullopt);
     m_animation = Motion::spring(m_reduceMotion);
     setSession(std::nullopt);
+    publishLibrary({}, {});
 }
 
 QCoro::Task<std::optional<Cloud>> Store::liveCloud(bool forceRefresh)
@@ -180,12 +206,6 @@ QCoro::Task<> Store::refreshEmailConfirmation()
     m_animation = Motion::spring(m_reduceMotion);
     Auth::save(*m_secrets, m_sessionAccount, confirmed);
     setSession(std::move(confirmed));
-}
-
-QCoro::Task<> Store::deleteLibrary(Cloud)
-{
-    // Deleting the library documents is the library client's job; until it exists there are none.
-    co_return;
 }
 
 QCoro::Task<> Store::deleteAccount()

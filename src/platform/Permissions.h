@@ -19,6 +19,8 @@ public:
 
     // The App Management permission; `unknown` when the system can't say.
     virtual State appManagement() const = 0;
+    // Whether the program may watch other applications' windows (Accessibility).
+    virtual State accessibility() const = 0;
     // The notification authorisation, as the notification centre reports it.
     virtual QCoro::Task<Notifications> notifications() const = 0;
 

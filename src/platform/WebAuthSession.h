@@ -7,6 +7,7 @@
 #include <QCoro/QCoroTask>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace corvanta {
@@ -38,9 +39,13 @@ public:
     virtual void cancel() = 0;
 
     // The session of this platform. On Linux the browser is the first
-    // command of BROWSER in `environment` that starts, else the desktop's.
+    // command of BROWSER in `environment` that starts, else the desktop's;
+    // the callback comes back through a desktop entry for its scheme that
+    // launches this program with `launchOptions` (its --sandbox and
+    // --firebase-config) and the URL.
     static std::unique_ptr<WebAuthSession> create(
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(),
+        QStringList launchOptions = {});
 };
 
 } // namespace corvanta

@@ -17,6 +17,8 @@ namespace corvanta {
 
 namespace {
 
+const QString macSoftware = QStringLiteral("mac-software");
+
 std::optional<QString> stringField(const QJsonObject& object, QLatin1StringView key)
 {
     const QJsonValue value = object.value(key);
@@ -45,15 +47,25 @@ Release AppStore::parse(const QByteArray& body, const QString& bundleID, const Q
         throw CheckError::invalidJson(error);
 
     // A wrapper without a "results" list, or no wrapper at all, has no results.
-    std::optional<QJsonObject> match;
+    // A universal purchase shares its bundle identifier with its iOS app, whose
+    // version means nothing here: once a result for the app says its kind, only
+    // the Mac software kind counts; without any kind the first result does.
+    std::optional<QJsonObject> first;
+    std::optional<QJsonObject> mac;
+    bool kindSaid = false;
     const QJsonArray results = document.object().value("results"_L1).toArray();
     for (const QJsonValue& result : results) {
         const QJsonObject object = result.toObject();
-        if (stringField(object, "bundleId"_L1) == bundleID) {
-            match = object;
-            break;
-        }
+        if (stringField(object, "bundleId"_L1) != bundleID)
+            continue;
+        const std::optional<QString> kind = stringField(object, "kind"_L1);
+        kindSaid = kindSaid || kind.has_value();
+        if (!first)
+            first = object;
+        if (!mac && kind == macSoftware)
+            mac = object;
     }
+    const std::optional<QJsonObject>& match = kindSaid ? mac : first;
     const std::optional<QString> version = match ? stringField(*match, "version"_L1) : std::nullopt;
     if (!version)
         throw CheckError(u"Not found in the "_s + region + u" App Store"_s);

@@ -17,8 +17,9 @@ namespace AppStore {
 // The host of the store links made from a track identifier.
 inline constexpr QLatin1StringView storeHost { "apps.apple.com" };
 
-// The release a lookup answer gives for `bundleID`. `region` is the
-// country the lookup asked in, quoted when the app isn't found.
+// The release a lookup answer gives for `bundleID`: its Mac record when the
+// results say their kind, else its first. `region` is the country the lookup
+// asked in, quoted when the app isn't found.
 Release parse(const QByteArray& body, const QString& bundleID, const QString& region);
 
 // Asks `lookupURL` (built by Checker::lookupURL) about `bundleID`.

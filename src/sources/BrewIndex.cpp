@@ -114,15 +114,16 @@ QCoro::Task<std::shared_ptr<const CaskCatalog>> parseOffThread(QByteArray body, 
     // A shared pointer crosses the future: the catalog is never copied. The
     // lambda and future are named: GCC 12 destroys temporaries of a co_await
     // expression twice.
-    const auto parse = [body = std::move(body), key = std::move(key)] {
+    auto parse = [body = std::move(body), key = std::move(key)]() mutable {
         QElapsedTimer timer;
         timer.start();
+        CaskCatalog::makeRoom(body);
         std::optional<CaskCatalog> catalog = CaskCatalog::parse(body, key);
         qCDebug(logBrew) << "parsed" << body.size() << "bytes in" << timer.elapsed() << "ms";
         return catalog ? std::make_shared<const CaskCatalog>(std::move(*catalog))
                        : std::shared_ptr<const CaskCatalog>();
     };
-    QFuture<std::shared_ptr<const CaskCatalog>> parsing = QtConcurrent::run(parse);
+    QFuture<std::shared_ptr<const CaskCatalog>> parsing = QtConcurrent::run(std::move(parse));
     co_return co_await parsing;
 }
 

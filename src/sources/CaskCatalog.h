@@ -11,8 +11,6 @@
 
 namespace corvanta {
 
-struct JsonNode;
-
 // The three lookups built from one cask index document. Built off the main
 // thread, then handed over whole and never changed.
 struct CaskCatalog {
@@ -25,8 +23,12 @@ struct CaskCatalog {
     // objects. Casks take the fields of the variation under `variationKey`.
     // Objects without a token, and casks naming neither an app nor a bundle
     // identifier, are left out. Pure; safe on any thread.
+    // A body given room by makeRoom is read in place; any other is copied once.
     static std::optional<CaskCatalog> parse(
         const QByteArray& body, const std::optional<QString>& variationKey);
+    // Gives `body` the spare room to be read in place. A large buffer grows
+    // where it lies (the allocator remaps its pages), so this costs no copy.
+    static void makeRoom(QByteArray& body);
 
     // The cask that installs the app with `bundleID` whose bundle is named
     // `fileName`, by name first, then by identifier; alternative editions and
@@ -35,20 +37,6 @@ struct CaskCatalog {
     const Cask* token(const QString& token) const;
 
     void add(Cask cask);
-};
-
-// One cask from its object in the index; none without a string "token".
-// `artifacts` and `variations` may be null.
-struct CaskFields {
-    const JsonNode* token = nullptr;
-    const JsonNode* version = nullptr;
-    const JsonNode* url = nullptr;
-    const JsonNode* sha256 = nullptr;
-    const JsonNode* homepage = nullptr;
-    const JsonNode* artifacts = nullptr;
-    const JsonNode* variations = nullptr;
-
-    std::optional<Cask> build(const std::optional<QString>& variationKey) const;
 };
 
 } // namespace corvanta

@@ -2,6 +2,8 @@
 
 #include "sources/CheckError.h"
 
+#include <algorithm>
+
 #include <QCoro/QCoroNetworkReply>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
@@ -20,9 +22,15 @@ protected:
     {
         QNetworkRequest request(original);
         request.setHeader(QNetworkRequest::UserAgentHeader, Net::userAgent);
+        // HTTP/2 over TLS when the server offers it: one connection carries every request.
+        if (!request.attribute(QNetworkRequest::Http2AllowedAttribute).isValid())
+            request.setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
         return QNetworkAccessManager::createRequest(op, request, data);
     }
 };
+
+// Qt's fixed number of connections one manager opens to one host.
+constexpr int connectionsPerManager = 6;
 
 } // namespace
 
@@ -33,13 +41,26 @@ void ReplyDeleter::operator()(QNetworkReply* reply) const
 }
 
 Net::Net()
-    : m_session(std::make_unique<Session>())
+    : m_cookies(std::make_unique<QNetworkCookieJar>())
 {
-    m_session->setTransferTimeout(sessionTimeoutMs);
-    m_session->setCookieJar(new QNetworkCookieJar(m_session.get()));
+    const int managers = (concurrency + connectionsPerManager - 1) / connectionsPerManager;
+    for (int i = 0; i < managers; ++i) {
+        auto manager = std::make_unique<Session>();
+        manager->setTransferTimeout(sessionTimeoutMs);
+        manager->setCookieJar(m_cookies.get());
+        m_pool.push_back(std::move(manager));
+    }
+    // Every manager adopts the jar it is given; the jar is shared, so Net owns it.
+    m_cookies->setParent(nullptr);
+    m_inFlight.assign(m_pool.size(), 0);
 }
 
 Net::~Net() = default;
+
+std::size_t Net::leastBusy() const
+{
+    return std::size_t(std::min_element(m_inFlight.begin(), m_inFlight.end()) - m_inFlight.begin());
+}
 
 bool Net::succeeded(QNetworkReply& reply)
 {
@@ -92,7 +113,11 @@ QCoro::Task<QByteArray> Net::get(QUrl url, std::optional<QString> accept)
     request.setTransferTimeout(requestTimeoutMs);
     if (accept)
         request.setRawHeader("Accept", accept->toUtf8());
-    ReplyPtr reply(co_await m_session->get(request));
+    // Net outlives every request made through it (the composition root owns it).
+    const std::size_t lane = leastBusy();
+    ++m_inFlight[lane];
+    ReplyPtr reply(co_await m_pool[lane]->get(request));
+    --m_inFlight[lane];
     if (!succeeded(*reply))
         throw CheckError(failureText(*reply));
     QByteArray body = reply->readAll();

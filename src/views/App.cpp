@@ -1,25 +1,38 @@
 #include "views/App.h"
 
 #include "codesign/PortableCodeSigning.h"
+#include "discovery/Version.h"
 #include "model/Prefs.h"
+#include "model/Setup.h"
+#include "model/SingleInstance.h"
 #include "model/Store.h"
 #include "notch/NotchScheduler.h"
 #include "notch/UpdateIsland.h"
+#include "platform/DesktopSettings.h"
+#include "platform/Ditto.h"
+#include "platform/LoginItem.h"
+#include "platform/Permissions.h"
+#include "platform/Trash.h"
+#include "platform/WebAuthSession.h"
 #include "platform/linux/LinuxHostInfo.h"
 #include "sources/Net.h"
+#include "views/AccountSection.h"
 #include "views/Brand.h"
 #include "views/Look.h"
 #include "views/MainWindow.h"
 #include "views/NotchPanel.h"
 #include "views/RemovalPrompt.h"
 #include "views/SettingsWindow.h"
-#include "views/SingleInstance.h"
+#include "views/SetupWindow.h"
 #include "views/StoreWatch.h"
+#include "views/TourOverlay.h"
 #include "views/TrayIcon.h"
+#include "views/WelcomeWindow.h"
 #include "views/WindowPrompts.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -31,6 +44,16 @@ namespace {
 // How long the window waits at launch before it opens, so a scene that
 // opened by itself isn't opened twice.
 constexpr auto windowDelay = 300ms;
+// The welcome waits a moment so it opens over the main window, not under it.
+constexpr auto welcomeDelay = 400ms;
+// Whether this copy is newer than the running one, which then gives way.
+bool takesOver(const std::optional<QString>& running)
+{
+    const std::optional<Version> theirs = Version::parse(running);
+    const std::optional<Version> ours = Version::parse(QCoreApplication::applicationVersion());
+    return theirs && ours && *theirs < *ours;
+}
+
 } // namespace
 
 App::App(const Launch& launch, std::unique_ptr<Prefs> prefs, QObject* parent)
@@ -46,7 +69,9 @@ App::App(const Launch& launch, std::unique_ptr<Prefs> prefs, QObject* parent)
     m_codeSigning
         = std::make_unique<codesign::PortableCodeSigning>(codesign::TrustAnchors::fromFolder(anchors),
             m_host->isAppleSilicon() ? CpuType::arm64 : CpuType::x86_64);
-    m_store = std::make_unique<Store>(StoreServices { *m_net, *m_codeSigning, *m_host, *m_prefs }, launch);
+    StoreServices services { *m_net, *m_codeSigning, *m_host, *m_prefs };
+    services.reduceMotion = DesktopSettings::reduceMotion();
+    m_store = std::make_unique<Store>(std::move(services), launch);
     m_watch = std::make_unique<StoreWatch>(*m_store);
     m_prompts = std::make_unique<WindowPrompts>(*m_store, [this]() -> QWidget* { return m_main.get(); });
     m_store->setPrompts(m_prompts.get());
@@ -57,6 +82,7 @@ App::App(const Launch& launch, std::unique_ptr<Prefs> prefs, QObject* parent)
     connect(m_store.get(), &Store::removingChanged, this, &App::openRemoval);
 
     m_notch = std::make_unique<NotchPanel>(*m_store, m_store->island());
+    m_main->setCloseHook([this](QMainWindow* window) { return m_notch->foldWindow(window); });
     connect(&m_store->island(), &UpdateIsland::openMainWindow, this, &App::openMainWindow);
 
     m_tray = std::make_unique<TrayIcon>(*m_store);
@@ -64,11 +90,28 @@ App::App(const Launch& launch, std::unique_ptr<Prefs> prefs, QObject* parent)
     connect(m_tray.get(), &TrayIcon::openSettings, this, &App::openSettings);
     connect(m_tray.get(), &TrayIcon::quit, this, &App::quit);
     connect(m_prefs.get(), &Prefs::themeChanged, this, &App::applyTheme);
+
+    m_login = LoginItem::create(QCoreApplication::applicationFilePath());
+    m_trash = Trash::create();
+    m_ditto = Ditto::create();
+    m_permissions = Permissions::create();
+    m_setup = std::make_unique<Setup>(Setup::Services { .defaults = m_prefs->settings(),
+        .login = *m_login,
+        .trash = *m_trash,
+        .ditto = *m_ditto,
+        .bundle = Setup::bundleOf(QCoreApplication::applicationFilePath()),
+        .home = QDir::homePath() });
+    m_main->tourAction()->setEnabled(true);
+    m_main->welcomeAction()->setEnabled(true);
+    connect(m_main->tourAction(), &QAction::triggered, this, &App::startTour);
+    connect(m_main->welcomeAction(), &QAction::triggered, this, &App::openWelcome);
 }
 
 App::~App()
 {
     // Windows go before the model they show.
+    delete m_welcome;
+    delete m_setupWindow;
     delete m_removal;
     delete m_settings;
     m_tray.reset();
@@ -84,8 +127,14 @@ void App::start()
     // 1. The appearance, before any window shows.
     applyTheme();
     QApplication::setWindowIcon(Brand::windowIcon());
-    // 2–3. Taking over from other copies, the welcome and the setup window
-    // come with first-run setup; nothing to do until it exists.
+    // 2. Which copy runs was settled on the single-instance socket (run()).
+    // 3. The welcome on a first run, else the setup still to do.
+    if (!m_prefs->onboarded()) {
+        QTimer::singleShot(welcomeDelay, this, &App::openWelcome);
+    } else if (!m_quietStart && !m_launch.has(u"--sandbox")) {
+        if (const std::optional<SetupStep> step = m_setup->needs())
+            openSetup(static_cast<int>(*step));
+    }
     // 4. The check schedule; it restarts by itself when the interval changes.
     m_store->startSchedule();
     // 5. The window, unless the start is quiet.
@@ -104,10 +153,13 @@ void App::start()
     // 8. The first refresh (announcing everything on a quiet start) and the permission probe.
     m_store->refresh(m_quietStart, m_quietStart);
     m_store->refreshPermissions();
-    // 9. Permissions again whenever the program comes to the front.
+    // 9. Permissions again whenever the program comes to the front, and a
+    // notch panel gives way once the user is in the app.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive)
-            m_store->refreshPermissions();
+        if (state != Qt::ApplicationActive)
+            return;
+        m_store->refreshPermissions();
+        m_store->island().appBecameActive();
     });
 }
 
@@ -128,12 +180,54 @@ void App::openMainWindow()
 void App::openSettings()
 {
     if (!m_settings) {
-        m_settings = new SettingsWindow(*m_prefs);
+        m_settings = new SettingsWindow(*m_prefs, m_store.get());
+        if (AccountSection* account = m_settings->account()) {
+            connect(account, &AccountSection::signInRequested, this, [this] {
+                m_store->setFilter(Filter::library);
+                openMainWindow();
+            });
+        }
         m_settings->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
+}
+
+void App::openWelcome()
+{
+    if (!m_welcome) {
+        m_welcome = new WelcomeWindow(*m_store);
+        m_welcome->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_welcome, &WelcomeWindow::signInRequested, this, [this] {
+            m_store->setFilter(Filter::library);
+            openMainWindow();
+        });
+        connect(m_welcome, &WelcomeWindow::tourRequested, this, &App::startTour);
+    }
+    m_welcome->show();
+    m_welcome->raise();
+    m_welcome->activateWindow();
+}
+
+void App::openSetup(int step)
+{
+    if (!m_setupWindow) {
+        m_setupWindow = new SetupWindow(*m_setup, *m_permissions, static_cast<SetupStep>(step));
+        m_setupWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_setupWindow->show();
+    m_setupWindow->raise();
+    m_setupWindow->activateWindow();
+}
+
+void App::startTour()
+{
+    openMainWindow();
+    if (m_tour)
+        m_tour->end();
+    m_store->setFilter(Filter::all);
+    m_tour = new TourOverlay(*m_main, *m_store);
 }
 
 void App::openRemoval()
@@ -156,11 +250,20 @@ void App::quit()
 
 int App::run(QApplication& application, const Launch& launch)
 {
-    SingleInstance instance(SingleInstance::nameFor(launch));
+    SingleInstance instance(SingleInstance::nameFor(launch), QCoreApplication::applicationVersion());
+    // Of two copies the newer one runs: an older one is asked to quit.
+    if (!launch.has(u"--sandbox") && takesOver(instance.runningVersion()))
+        instance.takeOver();
     if (!instance.claim())
         return 0; // the running copy comes forward instead
     App app(launch);
     connect(&instance, &SingleInstance::activated, &app, &App::openMainWindow);
+    connect(&instance, &SingleInstance::quitRequested, &app, &App::quit);
+    // The browser's answer to a Google sign-in, handed over by the desktop.
+    connect(&instance, &SingleInstance::urlOpened, &app, [&app](const QUrl& url) {
+        app.store().webAuth().deliver(url);
+        app.openMainWindow();
+    });
     app.start();
     return application.exec();
 }

@@ -3,6 +3,9 @@
 #include "model/Launch.h"
 #include "views/RemovalPrompt.h"
 #include "views/SettingsWindow.h"
+#include "views/SetupWindow.h"
+#include "views/TourOverlay.h"
+#include "views/WelcomeWindow.h"
 
 #include <memory>
 
@@ -13,7 +16,12 @@ class QApplication;
 
 namespace corvanta {
 
+class Ditto;
 class HostInfo;
+class LoginItem;
+class Permissions;
+class Setup;
+class Trash;
 class MainWindow;
 class NotchPanel;
 class TrayIcon;
@@ -49,6 +57,10 @@ public:
     // Shows the main window, making it if needed, and brings it forward.
     void openMainWindow();
     void openSettings();
+    // The welcome pages ("Show Welcome Again"), the setup window at `step`, the guided tour.
+    void openWelcome();
+    void openSetup(int step);
+    void startTour();
     void quit();
     // Whether Quit also ends the application's event loop (yes, unless a
     // caller such as the demo has more to do after the window closes).
@@ -61,6 +73,10 @@ public:
     MainWindow* mainWindow() const { return m_main.get(); }
     SettingsWindow* settingsWindow() const { return m_settings; }
     RemovalPrompt* removalPrompt() const { return m_removal; }
+    WelcomeWindow* welcomeWindow() const { return m_welcome; }
+    SetupWindow* setupWindow() const { return m_setupWindow; }
+    TourOverlay* tour() const { return m_tour; }
+    Setup& setup() { return *m_setup; }
     NotchPanel* notchPanel() const { return m_notch.get(); }
     TrayIcon* trayIcon() const { return m_tray.get(); }
 
@@ -86,6 +102,14 @@ private:
     std::unique_ptr<TrayIcon> m_tray;
     QPointer<SettingsWindow> m_settings;
     QPointer<RemovalPrompt> m_removal;
+    std::unique_ptr<LoginItem> m_login;
+    std::unique_ptr<Trash> m_trash;
+    std::unique_ptr<Ditto> m_ditto;
+    std::unique_ptr<Permissions> m_permissions;
+    std::unique_ptr<Setup> m_setup;
+    QPointer<WelcomeWindow> m_welcome;
+    QPointer<SetupWindow> m_setupWindow;
+    QPointer<TourOverlay> m_tour;
 };
 
 } // namespace corvanta

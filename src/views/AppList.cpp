@@ -54,9 +54,6 @@ QList<AppCard*> AppList::cards() const
 QString AppList::emptyText() const
 {
     const Store& store = m_watch.store();
-    if (store.filter() == Filter::library)
-        return u"Your cloud library shows here once you sign in: every app of every Mac you use, ready to "
-               u"put back on a new one."_s;
     if (store.visible().isEmpty())
         return store.scanning() ? u"Looking through your Applications folders…"_s
                                 : u"No apps found in your Applications folders."_s;

@@ -6,7 +6,9 @@
 #include "views/Banner.h"
 #include "views/FilterChips.h"
 #include "views/HeroView.h"
+#include "views/LibraryPane.h"
 #include "views/Look.h"
+#include "views/NudgeCard.h"
 #include "views/StoreWatch.h"
 #include "views/Symbols.h"
 #include "views/SystemSettings.h"
@@ -19,6 +21,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -90,7 +93,12 @@ MainWindow::MainWindow(StoreWatch& watch, QWidget* parent)
     m_permission->setAction(u"Open System Settings"_s);
     m_permission->setClosable(false);
     m_chips = new FilterChips(watch, central);
+    m_nudge = new NudgeCard(watch.store(), central);
     m_list = new AppList(watch, central);
+    m_library = new LibraryPane(watch, central);
+    m_pages = new QStackedWidget(central);
+    m_pages->addWidget(m_list);
+    m_pages->addWidget(m_library);
     m_search = new SearchField([this] { m_list->focusFirst(); }, central);
     m_search->setObjectName(u"search"_s);
     m_search->setPlaceholderText(u"Search apps by name, bundle ID or source"_s);
@@ -120,8 +128,9 @@ MainWindow::MainWindow(StoreWatch& watch, QWidget* parent)
     layout->addWidget(m_hero);
     layout->addWidget(m_notice);
     layout->addWidget(m_permission);
+    layout->addWidget(m_nudge);
     layout->addLayout(filters);
-    layout->addWidget(m_list, 1);
+    layout->addWidget(m_pages, 1);
     setCentralWidget(central);
     // Nothing is focused at first, so no control shows a ring until the keyboard is used.
     central->setFocusPolicy(Qt::ClickFocus);
@@ -132,8 +141,11 @@ MainWindow::MainWindow(StoreWatch& watch, QWidget* parent)
     Store& store = watch.store();
     connect(m_search, &QLineEdit::textChanged, this, [&store](const QString& text) { store.setQuery(text); });
     connect(m_notice, &Banner::closeClicked, this, [&store] { store.setNotice(std::nullopt); });
-    connect(m_permission, &Banner::actionClicked, this,
-        [&store] { store.services().openURL(SystemSettings::appManagement()); });
+    connect(m_permission, &Banner::actionClicked, this, [&store] {
+        store.services().openURL(SystemSettings::appManagement());
+        // Settings may already say yes by the time the user looks back.
+        store.refreshPermissions();
+    });
     connect(m_settingsButton, &QPushButton::clicked, m_settings, &QAction::trigger);
     connect(&watch, &StoreWatch::changed, this, &MainWindow::sync);
     connect(&Look::notifier(), &Look::changed, this, &MainWindow::sync);
@@ -195,6 +207,8 @@ void MainWindow::sync()
     for (const AppItem* item : store.items())
         blocked = blocked || item->phase().kind == InstallPhase::Kind::blocked;
     m_permission->setVisible(store.appManagement() == Permissions::State::denied || blocked);
+    m_nudge->sync();
+    m_pages->setCurrentWidget(store.filter() == Filter::library ? static_cast<QWidget*>(m_library) : m_list);
     m_checkAgain->setEnabled(!store.scanning());
     m_updateAll->setEnabled(!store.updatingAll() && !store.installable().isEmpty());
     m_settingsButton->setIcon(Symbols::pixmap(u"slider.horizontal.3"_s, 16, Look::colors().text));

@@ -7,6 +7,7 @@
 class QAction;
 class QLineEdit;
 class QPushButton;
+class QStackedWidget;
 
 namespace corvanta {
 
@@ -14,6 +15,8 @@ class AppList;
 class Banner;
 class FilterChips;
 class HeroView;
+class LibraryPane;
+class NudgeCard;
 class StoreWatch;
 
 // The main window "Corvanta": the hero, the notice and permission banners,
@@ -31,6 +34,8 @@ public:
     FilterChips* chips() const { return m_chips; }
     QLineEdit* search() const { return m_search; }
     AppList* list() const { return m_list; }
+    LibraryPane* library() const { return m_library; }
+    NudgeCard* nudge() const { return m_nudge; }
     Banner* notice() const { return m_notice; }
     Banner* permission() const { return m_permission; }
 
@@ -64,6 +69,9 @@ private:
     QLineEdit* m_search;
     QPushButton* m_settingsButton;
     AppList* m_list;
+    LibraryPane* m_library;
+    NudgeCard* m_nudge;
+    QStackedWidget* m_pages;
     QAction* m_checkAgain = nullptr;
     QAction* m_updateAll = nullptr;
     QAction* m_settings = nullptr;

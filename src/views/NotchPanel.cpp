@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -343,6 +344,29 @@ QRect NotchPanel::finalGeometry() const
     const QRect screen = m_state ? m_state->screen().frame : QRect(0, 0, 1440, 900);
     const int height = sizeHint().height();
     return QRect(screen.center().x() - panelWidth / 2 + 1, screen.top(), panelWidth, height);
+}
+
+bool NotchPanel::foldWindow(QWidget* window)
+{
+    if (m_store.reduceMotion() || !window->isVisible() || window->isMinimized() || !window->screen())
+        return true;
+    if (window->property("folding").toBool())
+        return false; // already on its way
+    const QRect from = window->geometry();
+    const QRect screen = window->screen()->geometry();
+    auto* fold = new QPropertyAnimation(window, "geometry", window);
+    fold->setDuration(220);
+    fold->setEasingCurve(QEasingCurve::InCubic);
+    fold->setStartValue(from);
+    fold->setEndValue(QRect(screen.center().x() - 90, screen.top(), 180, 24));
+    window->setProperty("folding", true);
+    connect(fold, &QPropertyAnimation::finished, window, [window, from] {
+        window->hide();
+        window->setGeometry(from);
+        window->setProperty("folding", false);
+    });
+    fold->start(QAbstractAnimation::DeleteWhenStopped);
+    return false;
 }
 
 QRect NotchPanel::notchGeometry() const

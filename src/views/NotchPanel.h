@@ -46,6 +46,10 @@ public:
     QList<QWidget*> rows() const;
     // Opens the menu "Later" shows when held (tests call it instead of holding).
     void openHoldMenu();
+    // The closing main window folds into the top of its screen, where the
+    // panel lives, then hides; with reduced motion it simply closes. The
+    // answer is whether the window may close at once.
+    bool foldWindow(QWidget* window);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

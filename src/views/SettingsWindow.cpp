@@ -1,6 +1,8 @@
 #include "views/SettingsWindow.h"
 
 #include "model/Prefs.h"
+#include "model/Store.h"
+#include "views/AccountSection.h"
 #include "views/Look.h"
 
 #include <QCheckBox>
@@ -104,7 +106,7 @@ QString SettingsWindow::describe(int mode)
     return {};
 }
 
-SettingsWindow::SettingsWindow(Prefs& prefs, QWidget* parent)
+SettingsWindow::SettingsWindow(Prefs& prefs, Store* store, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_prefs(prefs)
     , m_menuBar(new QCheckBox(u"Show Corvanta in the menu bar"_s, this))
@@ -171,6 +173,12 @@ SettingsWindow::SettingsWindow(Prefs& prefs, QWidget* parent)
     layout->addSpacing(8);
     layout->addWidget(sectionTitle(u"Notch alerts"_s, this));
     layout->addWidget(notchBox);
+    if (store && store->cloud()) {
+        m_account = new AccountSection(*store, this);
+        layout->addSpacing(8);
+        layout->addWidget(sectionTitle(u"Account"_s, this));
+        layout->addWidget(m_account);
+    }
     layout->addStretch();
 
     connect(m_menuBar, &QCheckBox::toggled, &prefs, &Prefs::setShowMenuBar);

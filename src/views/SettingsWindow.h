@@ -8,16 +8,19 @@ class QLabel;
 
 namespace corvanta {
 
+class AccountSection;
 class Prefs;
+class Store;
 
 // "Corvanta Settings": the menu-bar icon, how often to check, App Store
-// apps, the appearance, notch alerts and quiet hours. Every control writes
+// apps, the appearance, notch alerts and quiet hours, and the account. Every control writes
 // its preference at once and follows it when it changes elsewhere.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit SettingsWindow(Prefs& prefs, QWidget* parent = nullptr);
+    // With a `store` whose build has account settings, an Account section too.
+    explicit SettingsWindow(Prefs& prefs, Store* store = nullptr, QWidget* parent = nullptr);
 
     // What the notch mode's description says, by mode.
     static QString describe(int mode);
@@ -33,6 +36,7 @@ public:
     QCheckBox* quietBox() const { return m_quiet; }
     QComboBox* quietFromBox() const { return m_quietFrom; }
     QComboBox* quietToBox() const { return m_quietTo; }
+    AccountSection* account() const { return m_account; }
 
 private:
     void sync();
@@ -47,6 +51,7 @@ private:
     QCheckBox* m_quiet;
     QComboBox* m_quietFrom;
     QComboBox* m_quietTo;
+    AccountSection* m_account = nullptr;
 };
 
 } // namespace corvanta

@@ -18,14 +18,16 @@ StoreWatch::StoreWatch(Store& store, QObject* parent)
         Q_EMIT itemsChanged();
         poke();
     });
-    for (auto signal :
-        { &Store::filterChanged, &Store::queryChanged, &Store::selectionChanged, &Store::expandedChanged,
-            &Store::scanningChanged, &Store::progressChanged, &Store::lastCheckedChanged,
-            &Store::updatingAllChanged, &Store::noticeChanged, &Store::appManagementChanged })
+    for (auto signal : { &Store::filterChanged, &Store::queryChanged, &Store::selectionChanged,
+             &Store::expandedChanged, &Store::scanningChanged, &Store::progressChanged,
+             &Store::lastCheckedChanged, &Store::updatingAllChanged, &Store::noticeChanged,
+             &Store::appManagementChanged, &Store::sessionChanged, &Store::syncErrorChanged,
+             &Store::confirmationSentAtChanged, &Store::creatingAccountChanged })
         connect(&store, signal, this, &StoreWatch::poke);
     Prefs& prefs = store.prefs();
     for (auto signal :
-        { &Prefs::hideAppStoreChanged, &Prefs::ignoredAppsChanged, &Prefs::ignoredVersionsChanged })
+        { &Prefs::hideAppStoreChanged, &Prefs::ignoredAppsChanged, &Prefs::ignoredVersionsChanged,
+            &Prefs::onboardedChanged, &Prefs::nudgeDismissedChanged, &Prefs::nudgeDismissalsChanged })
         connect(&prefs, signal, this, &StoreWatch::poke);
     follow();
 }

@@ -80,6 +80,9 @@ const QHash<QString, QString>& glyphs()
                 + u"/><rect x=\"13.5\" y=\"3.5\" width=\"7\" height=\"7\" rx=\"2\""_s + line
                 + u"/><rect x=\"3.5\" y=\"13.5\" width=\"7\" height=\"7\" rx=\"2\""_s + line
                 + u"/><rect x=\"13.5\" y=\"13.5\" width=\"7\" height=\"7\" rx=\"2\""_s + line + u"/>"_s },
+        { u"envelope"_s,
+            u"<rect x=\"3\" y=\"5.5\" width=\"18\" height=\"13\" rx=\"2.5\""_s + line
+                + u"/><path d=\"M3.8 7l8.2 6 8.2-6\""_s + line + u"/>"_s },
         { u"icloud"_s,
             u"<path d=\"M7.2 18.5h10.3a4.1 4.1 0 0 0 .5-8.2 6 6 0 0 0-11.5-.6 4.4 4.4 0 0 0 .7 8.8z\""_s
                 + line + u"/>"_s },

@@ -1,5 +1,7 @@
 #include "support/AuthEmulator.h"
 
+#include "support/EmulatorProcess.h"
+
 #include <functional>
 
 #include <QDir>
@@ -82,18 +84,12 @@ AuthEmulator::AuthEmulator()
 
 AuthEmulator::~AuthEmulator()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(15'000)) {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
+    stopEmulator(m_process);
 }
 
 QString AuthEmulator::host() const
 {
-    return u"127.0.0.1:%1"_s.arg(m_port);
+    return emulatorHost(m_port);
 }
 
 bool AuthEmulator::waitUntilAnswering()

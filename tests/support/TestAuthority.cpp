@@ -186,13 +186,27 @@ SigningIdentity TestAuthority::developerId(const QString& team, const QString& d
     return identity(options);
 }
 
+SigningIdentity TestAuthority::installerId(const QString& team, const QString& developer) const
+{
+    LeafOptions options;
+    options.team = team;
+    options.developer = developer;
+    options.kind = LeafOptions::Kind::installer;
+    options.rsa = true;
+    return identity(options);
+}
+
 SigningIdentity TestAuthority::identity(const LeafOptions& options) const
 {
-    KeyPtr key = newKey();
+    const bool installer = options.kind == LeafOptions::Kind::installer;
+    KeyPtr key = options.rsa ? KeyPtr(EVP_RSA_gen(2048)) : newKey();
     X509_NAME* subject = X509_NAME_new();
     demo::addNameEntry(subject, "UID", options.team);
-    demo::addNameEntry(
-        subject, "CN", u"Developer ID Application: %1 (%2)"_s.arg(options.developer, options.team));
+    demo::addNameEntry(subject, "CN",
+        !options.commonName.isEmpty()
+            ? options.commonName
+            : u"Developer ID %1: %2 (%3)"_s.arg(
+                installer ? u"Installer"_s : u"Application"_s, options.developer, options.team));
     if (options.teamInSubject)
         demo::addNameEntry(subject, "OU", options.team);
     demo::addNameEntry(subject, "O", options.developer);
@@ -205,11 +219,13 @@ SigningIdentity TestAuthority::identity(const LeafOptions& options) const
     X509* issuer = m_keys->intermediate.get();
     demo::addExtension(leaf.get(), issuer, NID_basic_constraints, "critical,CA:FALSE");
     demo::addExtension(leaf.get(), issuer, NID_key_usage, "critical,digitalSignature");
-    demo::addExtension(leaf.get(), issuer, NID_ext_key_usage, "critical,codeSigning");
+    demo::addExtension(leaf.get(), issuer, NID_ext_key_usage,
+        installer ? "critical,1.2.840.113635.100.4.13" : "critical,codeSigning");
     demo::addExtension(leaf.get(), issuer, NID_subject_key_identifier, "hash");
     demo::addExtension(leaf.get(), issuer, NID_authority_key_identifier, "keyid:always");
     if (options.developerIdMark)
-        demo::addMarker(leaf.get(), "1.2.840.113635.100.6.1.13", true);
+        demo::addMarker(
+            leaf.get(), installer ? "1.2.840.113635.100.6.1.14" : "1.2.840.113635.100.6.1.13", true);
     if (!options.ocspUrl.isEmpty()) {
         const QByteArray access = "OCSP;URI:" + options.ocspUrl.toUtf8();
         demo::addExtension(leaf.get(), issuer, NID_info_access, access.constData());

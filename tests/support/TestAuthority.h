@@ -18,9 +18,17 @@ namespace corvanta::test {
 
 // What a leaf certificate of the test authority looks like.
 struct LeafOptions {
+    // Application leaves sign code (marked ...6.1.13, code-signing usage);
+    // installer leaves sign flat packages (marked ...6.1.14, Apple's
+    // package-signing usage 1.2.840.113635.100.4.13).
+    enum class Kind { application, installer };
+
     QString team = QStringLiteral("TESTTEAM01");
     QString developer = QStringLiteral("Test Developer");
-    bool developerIdMark = true; // 1.2.840.113635.100.6.1.13, as Developer ID Application leaves carry
+    Kind kind = Kind::application; // "Developer ID Application: …" or "Developer ID Installer: …"
+    bool rsa = false; // an RSA key, as package signatures need; else P-256
+    QString commonName; // replaces the "Developer ID …: <developer> (<team>)" name when set
+    bool developerIdMark = true; // the Developer ID mark of the leaf's kind
     bool teamInSubject = true; // OU = team
     QDateTime notBefore; // default: a day ago
     QDateTime notAfter; // default: in a year
@@ -46,6 +54,9 @@ public:
     codesign::SigningIdentity developerId(
         const QString& team, const QString& developer = QStringLiteral("Test Developer")) const;
     codesign::SigningIdentity identity(const LeafOptions& options) const;
+    // A Developer ID Installer identity with an RSA key, for signing packages.
+    codesign::SigningIdentity installerId(
+        const QString& team, const QString& developer = QStringLiteral("Test Developer")) const;
     // A timestamp authority under this root that stamps every token with `at`.
     codesign::Timestamper timestamper(const QDateTime& at) const;
     // What a forger makes of this authority's public certificates: a leaf for

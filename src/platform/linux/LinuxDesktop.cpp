@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxDesktop.h"
 
+#include "platform/linux/X11Windows.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
@@ -25,6 +27,16 @@ LinuxDesktop::LinuxDesktop(
     , m_system(std::move(system))
     , m_session(std::move(session))
 {
+}
+
+LinuxDesktop::~LinuxDesktop() = default;
+
+bool LinuxDesktop::fullScreenAppInFront() const
+{
+    // Opened on first use: a program without a display never connects.
+    if (!m_x11)
+        m_x11 = std::make_unique<X11Windows>(qgetenv("DISPLAY"));
+    return m_x11->fullScreenAppInFront();
 }
 
 QList<Desktop::Window> LinuxDesktop::windows() const

@@ -2,6 +2,8 @@
 
 #include "platform/Notifier.h"
 
+#include <QGuiApplication>
+
 using namespace Qt::StringLiterals;
 
 namespace corvanta {
@@ -14,6 +16,15 @@ namespace {
 class LinuxPermissions : public Permissions {
 public:
     State appManagement() const override { return State::unknown; }
+
+    // X11 shows every client the other windows without asking; Wayland shows
+    // none and has nothing to grant, so the state is unknown there.
+    State accessibility() const override
+    {
+        if (QGuiApplication::platformName() == u"xcb"_s)
+            return State::granted;
+        return State::unknown;
+    }
 
     QCoro::Task<Notifications> notifications() const override
     {

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <fcntl.h>
 
@@ -20,6 +22,11 @@ class LinuxTrash : public Trash {
 public:
     void moveToTrash(const QString& path) override
     {
+        // Qt 6.4 falls back to "files/" under the current folder when the
+        // data folder that holds the home Trash is missing: make sure it exists.
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        if (data.isEmpty() || !QDir().mkpath(data))
+            throw SystemError(u"Can't move %1 to the Trash: there is no folder for it."_s.arg(path), ENOENT);
         errno = 0;
         QFile file(path);
         if (file.moveToTrash())

@@ -1,7 +1,10 @@
 #include "platform/WebAuthSession.h"
 
+#include "platform/linux/DesktopEntry.h"
+
 #include <optional>
 
+#include <QCoreApplication>
 #include <QCoro/QCoroSignal>
 #include <QDesktopServices>
 #include <QLoggingCategory>
@@ -15,6 +18,8 @@ namespace corvanta {
 namespace {
 
 Q_LOGGING_CATEGORY(lcWebAuth, "corvanta.platform.webauth")
+
+const QString entryName = u"corvanta-signin.desktop"_s;
 
 // BROWSER is a ":"-separated list of commands, "%s" standing for the URL
 // (appended when absent); the first that starts is the browser.
@@ -42,12 +47,36 @@ bool openWithBrowserVariable(const QString& variable, const QUrl& url)
     return false;
 }
 
+// The desktop hands URLs of `scheme` to the program through its entry in the
+// user's applications folder; written afresh for each flow, as the program
+// may have moved since.
+void registerHandler(
+    const QString& scheme, const QStringList& launchOptions, const QProcessEnvironment& environment)
+{
+    const QString entry
+        = u"[Desktop Entry]\nType=Application\nName=Corvanta\nComment=Keeps your apps up to date\n"
+          u"Exec="_s
+        + DesktopEntry::exec(
+            QStringList { QCoreApplication::applicationFilePath() } + launchOptions, { u"%u"_s })
+        + u"\nIcon=corvanta\nTerminal=false\nNoDisplay=true\nMimeType=x-scheme-handler/"_s + scheme
+        + u";\n"_s;
+    if (!DesktopEntry::write(DesktopEntry::dataHome(environment) + u"/applications/"_s + entryName, entry))
+        return;
+    // Make it the scheme's handler; without xdg-utils the entry's MimeType still counts on most desktops.
+    QProcess mime;
+    mime.setProcessEnvironment(environment);
+    mime.start(u"xdg-mime"_s, { u"default"_s, entryName, u"x-scheme-handler/"_s + scheme });
+    if (!mime.waitForFinished(5000) || mime.exitCode() != 0)
+        qCInfo(lcWebAuth) << "xdg-mime didn't register the sign-in handler:" << mime.errorString();
+}
+
 class LinuxWebAuthSession final : public QObject, public WebAuthSession {
     Q_OBJECT
 
 public:
-    explicit LinuxWebAuthSession(QProcessEnvironment environment)
+    LinuxWebAuthSession(QProcessEnvironment environment, QStringList launchOptions)
         : m_environment(std::move(environment))
+        , m_launchOptions(std::move(launchOptions))
     {
     }
 
@@ -58,6 +87,7 @@ public:
         m_scheme = callbackScheme;
         m_callback.reset();
         m_cancelled = false;
+        registerHandler(callbackScheme, m_launchOptions, m_environment);
         // xdg-open doesn't always honour BROWSER, so a set one is run here.
         const QString browser = m_environment.value(u"BROWSER"_s);
         if (!openWithBrowserVariable(browser, url) && !QDesktopServices::openUrl(url)) {
@@ -103,6 +133,7 @@ private:
     }
 
     QProcessEnvironment m_environment;
+    QStringList m_launchOptions;
     std::optional<QString> m_scheme; // set while a flow waits
     std::optional<QUrl> m_callback;
     bool m_cancelled = false;
@@ -110,9 +141,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<WebAuthSession> WebAuthSession::create(QProcessEnvironment environment)
+std::unique_ptr<WebAuthSession> WebAuthSession::create(
+    QProcessEnvironment environment, QStringList launchOptions)
 {
-    return std::make_unique<LinuxWebAuthSession>(std::move(environment));
+    return std::make_unique<LinuxWebAuthSession>(std::move(environment), std::move(launchOptions));
 }
 
 } // namespace corvanta

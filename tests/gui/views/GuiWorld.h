@@ -30,12 +30,16 @@ struct GuiWorld {
 
     ServedWorld world;
     QTemporaryDir settings;
+    // Launches as on a first run: the welcome not yet seen.
+    bool firstRun = false;
 
     Launch launch(QStringList extra = {}) const
     {
         QStringList arguments { QStringLiteral("--sandbox"), world.layout.applications(),
             QStringLiteral("--mock"), world.server->base().toString(), QStringLiteral("--anchors"),
             world.layout.anchors(), QStringLiteral("--reduce-motion") };
+        if (!firstRun)
+            arguments << QStringLiteral("--skip-onboarding");
         return Launch(arguments + extra);
     }
 

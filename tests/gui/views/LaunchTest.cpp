@@ -1,13 +1,14 @@
 #include "GuiWorld.h"
+#include "model/SingleInstance.h"
 #include "support/QtPrinters.h"
 #include "views/MainWindow.h"
-#include "views/SingleInstance.h"
 
 #include <QFile>
 #include <QLocalServer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QUuid>
+#include <QtConcurrentRun>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,23 @@ TEST_F(LaunchTest, ClosingTheMainWindowNeverQuits)
     EXPECT_TRUE(app.mainWindow()->isVisible());
     // Let the launch refresh end before the world goes.
     EXPECT_TRUE(waitUntil([&] { return !app.store().scanning(); }, 120s));
+}
+
+TEST_F(LaunchTest, ClosingFoldsTheWindowIntoTheTopOfTheScreenUnlessMotionIsReduced)
+{
+    QStringList arguments = world->launch().arguments();
+    arguments.removeAll(u"--reduce-motion"_s);
+    App app(Launch(arguments), world->prefs());
+    app.openMainWindow();
+    MainWindow* window = app.mainWindow();
+    EXPECT_FALSE(window->close()); // the fold hides it when it ends
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return !window->isVisible(); }));
+    // It comes back at its size, not folded.
+    app.openMainWindow();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_GE(window->width(), window->minimumWidth());
+    EXPECT_GE(window->height(), window->minimumHeight());
 }
 
 TEST_F(LaunchTest, AQuietStartShowsNoWindowAndStillChecks)
@@ -81,6 +99,25 @@ TEST(SingleInstance, ALaterCopyAsksTheFirstToComeForward)
     SingleInstance second(name);
     EXPECT_FALSE(second.claim());
     EXPECT_TRUE(waitUntil([&] { return activated.count() == 1; }));
+}
+
+TEST(SingleInstance, ANewerCopyAsksTheVersionAndTakesOver)
+{
+    const QString name = u"corvanta-test-"_s + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    auto first = std::make_unique<SingleInstance>(name, u"0.9"_s);
+    ASSERT_TRUE(first->claim());
+    // The later copy blocks on the socket; this thread's loop lets the first answer.
+    SingleInstance second(name, u"1.0"_s);
+    QFuture<std::optional<QString>> asking = QtConcurrent::run([&] { return second.runningVersion(); });
+    ASSERT_TRUE(waitUntil([&] { return asking.isFinished(); }));
+    EXPECT_EQ(asking.result(), u"0.9"_s);
+
+    QObject::connect(first.get(), &SingleInstance::quitRequested, [&] { first.reset(); });
+    QFuture<bool> taking = QtConcurrent::run([&] { return second.takeOver(); });
+    ASSERT_TRUE(waitUntil([&] { return taking.isFinished(); }));
+    EXPECT_TRUE(taking.result());
+    EXPECT_EQ(first, nullptr);
+    EXPECT_TRUE(second.claim());
 }
 
 TEST(SingleInstance, ALeftoverSocketOfADeadCopyDoesNotStopTheNext)

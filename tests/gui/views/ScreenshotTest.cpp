@@ -1,17 +1,25 @@
+#include "AccountScene.h"
 #include "GuiWorld.h"
 #include "notch/UpdateIsland.h"
+#include "support/ScriptedPermissions.h"
 #include "views/AppCard.h"
 #include "views/AppList.h"
+#include "views/LibraryPane.h"
 #include "views/MainWindow.h"
 #include "views/NotchPanel.h"
 #include "views/RemovalPrompt.h"
 #include "views/SettingsWindow.h"
+#include "views/SetupWindow.h"
+#include "views/StoreWatch.h"
+#include "views/TourOverlay.h"
+#include "views/WelcomeWindow.h"
 
 #include <QDir>
 #include <QFile>
 #include <QScrollBar>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -95,6 +103,60 @@ TEST_P(Screenshots, MainWindow)
     AppList* list = window->list();
     list->ensureWidgetVisible(list->card(item(*app, u"Nimbus Notes"_s)->id()), 0, 0);
     save(window, u"main-window-details"_s);
+}
+
+TEST_P(Screenshots, Account)
+{
+    // The sign-in form behind the Library chip, over the demo world.
+    QTemporaryDir folder;
+    QFile settings(folder.filePath(u"firebase.json"_s));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(R"({"apiKey":"k","projectId":"p","googleClientID":"a.b.c"})");
+    settings.close();
+    auto app = world->open(GetParam(), { u"--firebase-config"_s, settings.fileName() });
+    app->store().setFilter(Filter::library);
+    MainWindow* window = app->mainWindow();
+    window->resize(1000, 900);
+    window->show();
+    save(window, u"sign-in"_s);
+
+    // A new password account: the confirmation tile, and the account in Settings.
+    AccountScene scene(AccountScene::password(false));
+    scene.store->setConfirmationSentAt(scene.now.addSecs(-18));
+    StoreWatch watch(*scene.store);
+    QWidget backdrop;
+    backdrop.setObjectName(u"Window"_s);
+    auto* layout = new QVBoxLayout(&backdrop);
+    layout->addWidget(new LibraryPane(watch, &backdrop));
+    backdrop.resize(860, 260);
+    backdrop.show();
+    save(&backdrop, u"confirm-email"_s);
+    SettingsWindow preferences(*scene.prefs, scene.store.get());
+    preferences.resize(680, preferences.sizeHint().height());
+    preferences.show();
+    save(&preferences, u"settings-account"_s);
+}
+
+TEST_P(Screenshots, FirstRun)
+{
+    // The guided tour over the demo world, at the card's Update button.
+    auto app = world->open(GetParam());
+    MainWindow* window = app->mainWindow();
+    window->resize(1000, 760);
+    window->show();
+    app->startTour();
+    app->tour()->go(3);
+    save(window, u"tour"_s);
+    app->tour()->end();
+
+    WelcomeWindow welcome(app->store());
+    welcome.show();
+    save(&welcome, u"welcome"_s);
+    const ScriptedPermissions permissions;
+    SetupWindow setup(app->setup(), permissions, SetupStep::login);
+    setup.adjustSize();
+    setup.show();
+    save(&setup, u"setup"_s);
 }
 
 TEST_P(Screenshots, RemovalPrompt)

@@ -55,6 +55,36 @@ TEST(CloudConfig, ReadsOnlyObjectsOfStringsWithKeyAndProject)
     }
 }
 
+TEST(CloudConfig, GoogleEndpointsMayBeNamedOnlyWhereTheyCantLeak)
+{
+    const QString google = GoogleEndpoints {}.authorization.toString();
+    const struct {
+        QString named;
+        QString taken;
+    } rows[] = {
+        { u"https://sign-in.example.com/auth"_s, u"https://sign-in.example.com/auth"_s },
+        { u"http://127.0.0.1:8080/auth"_s, u"http://127.0.0.1:8080/auth"_s },
+        { u"http://localhost:8080/auth"_s, u"http://localhost:8080/auth"_s },
+        { u"http://sign-in.example.com/auth"_s, google },
+        { u"ftp://127.0.0.1/auth"_s, google },
+        { u"not a url"_s, google },
+    };
+    QTemporaryDir folder;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.named.toStdString());
+        QFile file(folder.filePath(u"firebase.json"_s));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(R"({"apiKey":"k","projectId":"p","googleAuthorizationEndpoint":")" + row.named.toUtf8()
+            + R"(","googleTokenEndpoint":")" + row.named.toUtf8() + "\"}");
+        file.close();
+        const std::optional<CloudConfig> config = CloudConfig::read(file.fileName());
+        ASSERT_TRUE(config);
+        EXPECT_EQ(config->google.authorization.toString(), row.taken);
+        EXPECT_EQ(config->google.token.toString(),
+            row.taken == google ? GoogleEndpoints {}.token.toString() : row.taken);
+    }
+}
+
 TEST(CloudConfig, EmulatorHostRedirectsBothServices)
 {
     QTemporaryDir folder;

@@ -9,6 +9,8 @@
 #include <memory>
 
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QTimeZone>
 
@@ -39,6 +41,24 @@ template<typename T> QString authFailure(QCoro::Task<T> task)
     } catch (const AuthError& error) {
         return error.code().value_or(QStringLiteral("-")) + QStringLiteral(" | ") + error.description();
     }
+}
+
+// An unsigned Google ID token for `email`, which the emulator takes at its word.
+inline QString unsignedGoogleToken(const QString& email, const QString& clientID)
+{
+    const auto part = [](const QJsonObject& object) {
+        // base64url without padding, as JWTs write their parts.
+        return QJsonDocument(object)
+            .toJson(QJsonDocument::Compact)
+            .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    };
+    const QJsonObject claims { { QStringLiteral("sub"), QString(QStringLiteral("google-") + email) },
+        { QStringLiteral("email"), email }, { QStringLiteral("email_verified"), true },
+        { QStringLiteral("iss"), QStringLiteral("https://accounts.google.com") },
+        { QStringLiteral("aud"), clientID } };
+    return QString::fromLatin1(part({ { QStringLiteral("alg"), QStringLiteral("none") },
+                                   { QStringLiteral("typ"), QStringLiteral("JWT") } })
+        + '.' + part(claims) + '.');
 }
 
 // The program's one Authentication emulator, started before the first test.

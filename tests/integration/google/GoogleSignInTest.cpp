@@ -2,14 +2,16 @@
 
 #include "account/Account.h"
 #include "integration/account/EmulatedAuth.h"
+#include "model/Launch.h"
+#include "model/SingleInstance.h"
 #include "platform/WebAuthSession.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -82,12 +84,26 @@ TEST(GoogleSignInValues, AuthorizationURLHasItsItemsInOrder)
         "&code_challenge_method=S256&state=S_t-2&prompt=select_account"_s);
 }
 
-TEST(WebAuthSession, TakesOneCallbackOfItsScheme)
+TEST(WebAuthSession, TakesOneCallbackOfItsSchemeThroughItsDesktopEntry)
 {
+    QTemporaryDir home;
     QProcessEnvironment environment;
     environment.insert(u"BROWSER"_s, u"true"_s);
-    const auto session = WebAuthSession::create(environment);
+    environment.insert(u"HOME"_s, home.path());
+    environment.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
+    environment.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
+    const auto session
+        = WebAuthSession::create(environment, { u"--sandbox"_s, u"/tmp/my \"apps\""_s, u"--x"_s, u"100%"_s });
     QCoro::Task<QUrl> flow = session->start(QUrl(u"http://127.0.0.1:9/"_s), u"c.b.a"_s);
+
+    QFile entry(home.filePath(u"data/applications/corvanta-signin.desktop"_s));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    EXPECT_TRUE(text.contains(u"\nExec="_s + QCoreApplication::applicationFilePath()
+        + uR"( --sandbox "/tmp/my \\"apps\\"" --x 100%% %u)"_s + u'\n'))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(u"\nMimeType=x-scheme-handler/c.b.a;\n"_s));
+
     EXPECT_THROW(await(session->start(QUrl(u"http://127.0.0.1:9/"_s), u"c.b.a"_s)), Error);
     EXPECT_FALSE(session->deliver(QUrl(u"a.b.c:/oauth2redirect?code=1"_s)));
     EXPECT_TRUE(session->deliver(QUrl(u"c.b.a:/oauth2redirect?code=2"_s)));
@@ -98,24 +114,30 @@ TEST(WebAuthSession, TakesOneCallbackOfItsScheme)
 const QString clientID = u"123-abc.apps.googleusercontent.com"_s;
 
 // The whole flow: the browser script follows the authorization URL to the
-// test server, whose redirect it hands to this program's socket, which
-// delivers it to the session as the single-instance socket does.
+// test server and launches the program with the callback URL it is sent back
+// with; that launch hands it to this copy's single-instance socket.
 class GoogleFlow : public EmulatedAuth {
 protected:
     void SetUp() override
     {
         EmulatedAuth::SetUp();
         ASSERT_TRUE(folder.isValid());
-        ASSERT_TRUE(program.listen(folder.filePath(u"program"_s)));
-        QObject::connect(&program, &QLocalServer::newConnection, &program, [this] {
-            QLocalSocket* socket = program.nextPendingConnection();
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-                if (socket->canReadLine())
-                    session->deliver(QUrl(QString::fromUtf8(socket->readLine().trimmed())));
-            });
-        });
+        const QString settings = folder.filePath(u"firebase.json"_s);
+        QFile file(settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            R"({"apiKey":"demo-key","projectId":"demo-test","googleClientID":")" + clientID.toUtf8() + "\"}");
+        file.close();
+        const QStringList launch { u"--sandbox"_s, folder.path(), u"--firebase-config"_s, settings };
+        instance.emplace(SingleInstance::nameFor(Launch(launch)));
+        ASSERT_TRUE(instance->listenIfFree());
+        QObject::connect(&*instance, &SingleInstance::urlOpened, &*instance,
+            [this](const QUrl& url) { session->deliver(url); });
         script
-            = QStringLiteral(CORVANTA_TESTS_DIR "/integration/google/browser.py ") + program.fullServerName();
+            = QStringList { u"python3"_s, QStringLiteral(CORVANTA_TESTS_DIR "/integration/google/browser.py"),
+                  u"%s"_s, QStringLiteral(CORVANTA_BINARY) }
+                  .join(u' ')
+            + u' ' + launch.join(u' ');
         useBrowser(script);
     }
 
@@ -123,6 +145,7 @@ protected:
     {
         QProcessEnvironment environment;
         environment.insert(u"BROWSER"_s, command);
+        environment.insert(u"XDG_DATA_HOME"_s, folder.filePath(u"data"_s));
         session = WebAuthSession::create(environment);
     }
 
@@ -146,27 +169,14 @@ protected:
     TestServer server;
     QTemporaryDir folder;
     QString script;
-    QLocalServer program;
+    std::optional<SingleInstance> instance;
     std::unique_ptr<WebAuthSession> session;
     std::optional<GoogleSignIn> google;
 };
 
-// base64url without padding, as JWTs write their parts.
-QByteArray jwtPart(const QJsonObject& object)
-{
-    return QJsonDocument(object)
-        .toJson(QJsonDocument::Compact)
-        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-}
-
 TEST_F(GoogleFlow, BrowserCodeTokenThenFirebase)
 {
-    // An unsigned Google ID token, which the emulator takes at its word.
-    const QJsonObject claims { { u"sub"_s, u"google-7"_s }, { u"email"_s, u"lin@example.com"_s },
-        { u"email_verified"_s, true }, { u"iss"_s, u"https://accounts.google.com"_s },
-        { u"aud"_s, clientID } };
-    const QString token = QString::fromLatin1(
-        jwtPart({ { u"alg"_s, u"none"_s }, { u"typ"_s, u"JWT"_s } }) + '.' + jwtPart(claims) + '.');
+    const QString token = unsignedGoogleToken(u"lin@example.com"_s, clientID);
     redirectWith(u"state=%1&code=4%2F0A%2Bb%3Dc"_s);
     server.on(u"/token"_s, Response::json(QJsonDocument(QJsonObject { { u"id_token"_s, token } }).toJson()));
 

@@ -14,6 +14,7 @@
 #include "support/MachOWriter.h"
 #include "support/Program.h"
 #include "support/QtPrinters.h"
+#include "support/ScriptedPermissions.h"
 #include "support/TestServer.h"
 #include "support/ZipWriter.h"
 
@@ -53,20 +54,6 @@ public:
 
 private:
     std::unique_ptr<Rename> m_real = Rename::create();
-};
-
-// The App Management permission as a test says it is (Linux has none to ask).
-class ScriptedPermissions : public Permissions {
-public:
-    State appManagement() const override
-    {
-        ++probes;
-        return state;
-    }
-    QCoro::Task<Notifications> notifications() const override { co_return Notifications::authorized; }
-
-    State state = State::denied;
-    mutable int probes = 0;
 };
 
 class ScriptedPrompts : public Prompts {

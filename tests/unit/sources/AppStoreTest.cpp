@@ -4,6 +4,9 @@
 #include "support/QtPrinters.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -35,7 +38,28 @@ struct LookupRow {
     const char* version;
     const char* storeURL;
     const char* notesStart;
+    // Put the app's iOS twin (a universal purchase: same bundle identifier,
+    // another version) before its Mac record in the answer.
+    bool iosTwinFirst = false;
 };
+
+QByteArray withIosTwinFirst(const QByteArray& body, const QString& bundleID)
+{
+    QJsonObject answer = QJsonDocument::fromJson(body).object();
+    QJsonArray results = answer.value("results"_L1).toArray();
+    for (const QJsonValue& result : std::as_const(results)) {
+        QJsonObject twin = result.toObject();
+        if (twin.value("bundleId"_L1).toString() != bundleID)
+            continue;
+        twin.insert("kind"_L1, u"software"_s);
+        twin.insert("version"_L1, u"99.0"_s);
+        twin.insert("trackId"_L1, 1);
+        results.prepend(twin);
+        break;
+    }
+    answer.insert("results"_L1, results);
+    return QJsonDocument(answer).toJson();
+}
 
 std::ostream& operator<<(std::ostream& os, const LookupRow& row)
 {
@@ -47,8 +71,11 @@ class RealLookup : public testing::TestWithParam<LookupRow> { };
 TEST_P(RealLookup, ReadsVersionStoreLinkAndNotes)
 {
     const LookupRow& row = GetParam();
-    const Release release
-        = AppStore::parse(realWorld(QString::fromUtf8(row.file)), QString::fromUtf8(row.bundleID), u"US"_s);
+    const QString bundleID = QString::fromUtf8(row.bundleID);
+    QByteArray body = realWorld(QString::fromUtf8(row.file));
+    if (row.iosTwinFirst)
+        body = withIosTwinFirst(body, bundleID);
+    const Release release = AppStore::parse(body, bundleID, u"US"_s);
     EXPECT_EQ(release.kind, SourceKind::appStore);
     EXPECT_EQ(release.version, QString::fromUtf8(row.version));
     EXPECT_FALSE(release.build);
@@ -74,7 +101,9 @@ INSTANTIATE_TEST_SUITE_P(Answers, RealLookup,
         LookupRow { "mas-search-things.json", "com.culturedcode.ThingsMac", "3.12.6",
             "macappstore://apps.apple.com/app/id904280696", "\u2022 Moved the database" },
         LookupRow { "mas-search-things.json", "com.macpomodoro", "6.3",
-            "macappstore://apps.apple.com/app/id1258530160", "1.Support new languages" }));
+            "macappstore://apps.apple.com/app/id1258530160", "1.Support new languages" },
+        LookupRow { "mas-lookup-things.json", "com.culturedcode.ThingsMac", "3.8",
+            "macappstore://apps.apple.com/app/id904280696", "This update accompanies", true }));
 
 TEST(AppStore, NotFoundNamesTheRegionAsked)
 {
@@ -97,6 +126,9 @@ TEST(AppStore, MalformedAnswers)
     EXPECT_EQ(failure(R"([1, 2])", u"a.b"_s), u"Not found in the US App Store"_s);
     // A match without a string version is no match.
     EXPECT_EQ(failure(R"({"results": [{"bundleId": "a.b", "version": 3}]})", u"a.b"_s),
+        u"Not found in the US App Store"_s);
+    // Once results say their kind, an iOS record alone is no match.
+    EXPECT_EQ(failure(R"({"results": [{"bundleId": "a.b", "version": "1", "kind": "software"}]})", u"a.b"_s),
         u"Not found in the US App Store"_s);
     EXPECT_TRUE(failure("{\"results\": [", u"a.b"_s).startsWith(u"The answer isn't valid JSON ("_s));
 }
