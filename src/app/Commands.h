@@ -36,6 +36,7 @@ QCoro::Task<int> librarySync(CliContext& context);
 QCoro::Task<int> libraryList(CliContext& context);
 QCoro::Task<int> libraryDevices(CliContext& context);
 QCoro::Task<int> libraryRemove(CliContext& context);
+QCoro::Task<int> restore(CliContext& context);
 // Hidden: what the administrator script runs for pkgutil, spctl and installer.
 QCoro::Task<int> packageSignature(CliContext& context);
 QCoro::Task<int> packageAssess(CliContext& context);

@@ -84,6 +84,13 @@ std::variant<std::unique_ptr<StoreCommand>, QString> StoreCommand::open(
 
     StoreServices services { command->m_net, command->m_codeSigning, command->m_host, *command->m_prefs };
     services.revealInSlices = false;
+    // Restored packages are judged by the same roots as signatures.
+    const QString anchorPath = anchorFolder.value_or(codesign::TrustAnchors::defaultFolder());
+    command->m_gatekeeper = portableGatekeeper(gatekeeperSettings(anchorPath, std::nullopt));
+    command->m_packageTools = PackageTools::forThisProgram(options.sandbox());
+    command->m_packageTools->anchors = anchorPath;
+    services.gatekeeper = command->m_gatekeeper.get();
+    services.packageTools = &*command->m_packageTools;
     QTextStream* out = &context.out;
     // Nothing opens a browser from the command line: the page is named instead.
     services.openURL

@@ -5,6 +5,8 @@
 #include "model/Prefs.h"
 #include "model/Prompts.h"
 #include "model/Store.h"
+#include "package/PackageTools.h"
+#include "package/PortableGatekeeper.h"
 #include "platform/linux/LinuxHostInfo.h"
 #include "sources/Net.h"
 
@@ -54,6 +56,8 @@ private:
     codesign::PortableCodeSigning m_codeSigning;
     std::unique_ptr<Prefs> m_prefs;
     std::unique_ptr<Prompts> m_prompts;
+    std::unique_ptr<Gatekeeper> m_gatekeeper;
+    std::optional<PackageTools> m_packageTools;
     std::unique_ptr<Store> m_store;
 };
 

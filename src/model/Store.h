@@ -6,8 +6,10 @@
 #include "model/AppItem.h"
 #include "model/Filter.h"
 #include "model/Launch.h"
+#include "model/LibraryTab.h"
 #include "model/Motion.h"
 #include "model/Prompts.h"
+#include "model/Route.h"
 #include "notch/NotchSchedule.h"
 #include "platform/Permissions.h"
 #include "platform/ThisMac.h"
@@ -33,6 +35,8 @@ namespace corvanta {
 class BrewIndex;
 class Clock;
 class Desktop;
+class Gatekeeper;
+struct PackageTools;
 class NotchScheduler;
 class Notifier;
 class UpdateIsland;
@@ -85,6 +89,12 @@ struct StoreServices {
     WebAuthSession* webAuth = nullptr;
     // Where FIREBASE_AUTH_EMULATOR_HOST is looked up.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+    // ---- Restoring: null means this program's own package checks and tools.
+    const Gatekeeper* gatekeeper = nullptr;
+    const PackageTools* packageTools = nullptr;
+    // Whether this user may add apps to a folder. Default: the file system's answer.
+    std::function<bool(const QString&)> mayWrite;
 };
 
 // The one application model: the installed apps as the interface shows
@@ -274,6 +284,18 @@ public:
     // Never throws: a failure is left in `syncError`.
     QCoro::Task<> removeFromLibrary(QList<LibraryItem*> items);
 
+    // ---- Restoring (StoreRestore.cpp) ---------------------------------------
+
+    bool restoring() const { return m_restoring; }
+    LibraryTab libraryTab() const { return m_libraryTab; }
+    void setLibraryTab(LibraryTab tab);
+    // Installs the items one at a time by their routes (found first when
+    // missing), counts those left to the user in `notice`, then refreshes in
+    // the background. Never throws; a run asked for while one runs does nothing.
+    QCoro::Task<> restore(QList<LibraryItem*> items);
+    // The item's route, found and kept on first use.
+    QCoro::Task<Route> route(LibraryItem* item);
+
 Q_SIGNALS:
     void sessionChanged();
     void syncErrorChanged();
@@ -298,6 +320,8 @@ Q_SIGNALS:
     void libraryChanged();
     void devicesChanged();
     void syncingChanged();
+    void restoringChanged();
+    void libraryTabChanged();
 
 private:
     void apply(const QString& path, std::vector<Attempt> attempts, std::optional<Release> release);
@@ -385,6 +409,17 @@ private:
     QList<LibraryItem*> m_library;
     std::vector<Device> m_devices;
     bool m_syncing = false;
+
+    // ---- Restoring ----------------------------------------------------------
+    struct RestoreTools;
+    void setRestoring(bool restoring);
+    // Installs one item by its candidates into `folder`.
+    QCoro::Task<> restoreOne(LibraryItem* item, QList<Release> candidates, QString folder);
+
+    std::optional<QString> m_sandbox;
+    bool m_restoring = false;
+    LibraryTab m_libraryTab = LibraryTab::missing;
+    std::shared_ptr<RestoreTools> m_restoreTools;
 
     // ---- Schedule, announcements and notifications ----------------------
     struct Schedule;

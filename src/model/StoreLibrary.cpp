@@ -23,6 +23,7 @@ Q_LOGGING_CATEGORY(libraryLog, "corvanta.library", QtInfoMsg)
 void Store::initLibrary(const Launch& launch)
 {
     m_deviceIDArgument = launch.value(u"--device-id");
+    m_sandbox = launch.sandbox();
 }
 
 ThisMac& Store::thisMac()

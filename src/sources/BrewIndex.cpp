@@ -156,17 +156,13 @@ QUrl BrewIndex::indexURL(const Endpoints& endpoints)
 QCoro::Task<std::optional<Cask>> BrewIndex::cask(QString bundleID, QString fileName)
 {
     co_await load();
-    if (const Cask* found = m_catalog->find(bundleID, fileName))
-        co_return *found;
-    co_return std::nullopt;
+    co_return m_catalog->find(bundleID, fileName);
 }
 
 QCoro::Task<std::optional<Cask>> BrewIndex::caskNamed(QString token)
 {
     co_await load();
-    if (const Cask* found = m_catalog->token(token))
-        co_return *found;
-    co_return std::nullopt;
+    co_return m_catalog->token(token);
 }
 
 QCoro::Task<> BrewIndex::load()

@@ -1,9 +1,11 @@
 #include "sources/CaskCatalog.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <string_view>
+#include <type_traits>
 
 #include <QUrl>
 
@@ -21,11 +23,6 @@ QString fromUtf8(std::string_view text)
 }
 
 namespace json = simdjson::ondemand;
-
-std::optional<QString> text(const std::optional<std::string_view>& value)
-{
-    return value ? std::optional(fromUtf8(*value)) : std::nullopt;
-}
 
 // Lower case without the full Unicode tables when the text is ASCII, as
 // nearly everything in the index is; the general path is several times slower.
@@ -204,16 +201,34 @@ struct EntryStrings {
             validate(value, depth);
         }
     }
+
+    void clear()
+    {
+        direct.clear();
+        all.clear();
+    }
 };
 
 // What one cask's artifacts say, gathered in the order they say it. Kept
-// in UTF-8 until the end: most of what is looked at is not kept.
+// as views; one reader serves every cask, so its lists allocate only while
+// they grow.
 struct Artifacts {
     std::vector<std::string_view> apps;
     std::vector<std::string_view> bundleIDs;
-    std::string strings; // each preceded by a line feed
+    std::vector<std::string_view> strings;
     std::vector<std::string_view> zap;
     std::optional<std::string_view> pkg;
+    // A stanza's lists by name, and the entry being read.
+    EntryStrings quit, trash, remove, scratch;
+
+    void clear()
+    {
+        apps.clear();
+        bundleIDs.clear();
+        strings.clear();
+        zap.clear();
+        pkg.reset();
+    }
 
     void addApp(std::string_view path)
     {
@@ -226,23 +241,22 @@ struct Artifacts {
     {
         // Each member read once, in order; the lists a name stands for are
         // those of its last member, as with any JSON object.
-        EntryStrings quit, trash, remove;
+        quit.clear();
+        trash.clear();
+        remove.clear();
         for (auto result : object) {
             json::field field;
             check(std::move(result).get(field));
             const std::string_view key = keyOf(field);
-            EntryStrings entry;
-            entry.read(field.value(), depth + 1);
-            for (std::string_view text : entry.all) {
-                strings += '\n';
-                strings += text;
-            }
+            scratch.clear();
+            scratch.read(field.value(), depth + 1);
+            strings.insert(strings.end(), scratch.all.begin(), scratch.all.end());
             if (key == "quit")
-                quit = std::move(entry);
+                std::swap(quit, scratch);
             else if (key == "trash")
-                trash = std::move(entry);
+                std::swap(trash, scratch);
             else if (key == "delete")
-                remove = std::move(entry);
+                std::swap(remove, scratch);
         }
         for (std::string_view id : quit.direct)
             bundleIDs.push_back(id);
@@ -397,6 +411,9 @@ struct CaskFields {
 
     void read(json::object object, std::string_view variationKey)
     {
+        token = version = url = sha256 = homepage = std::nullopt;
+        ownVersion = ownUrl = ownSha256 = std::nullopt;
+        artifacts.clear();
         for (auto result : object) {
             json::field field;
             check(std::move(result).get(field));
@@ -410,7 +427,7 @@ struct CaskFields {
             if (slot) {
                 *slot = optionalString(field.value(), 2);
             } else if (key == "artifacts") {
-                artifacts = Artifacts();
+                artifacts.clear();
                 json::value value = field.value();
                 if (typeOf(value) == json::json_type::array)
                     artifacts.read(value, 2);
@@ -423,9 +440,151 @@ struct CaskFields {
             }
         }
     }
-
-    std::optional<Cask> build() const;
 };
+// Splits the top-level array into its elements' spans without parsing them.
+// Only what lies between elements is checked here; each span is then parsed
+// as a document of its own, which proves it one valid value, so no document
+// is taken that a whole-document parse would refuse.
+class ElementSpans {
+public:
+    explicit ElementSpans(std::string_view text)
+        : m_text(text)
+    {
+        skipSpace();
+        if (!take('['))
+            fail();
+        skipSpace();
+        if (take(']'))
+            finish();
+    }
+
+    // The next element, or none after the last.
+    std::optional<std::string_view> next()
+    {
+        if (m_done)
+            return std::nullopt;
+        const std::size_t start = m_at;
+        skipObject();
+        const std::string_view span = m_text.substr(start, m_at - start);
+        skipSpace();
+        if (take(']'))
+            finish();
+        else if (!take(','))
+            fail();
+        skipSpace();
+        return span;
+    }
+
+private:
+    [[noreturn]] static void fail() { throw simdjson::simdjson_error(simdjson::TAPE_ERROR); }
+
+    bool take(char c)
+    {
+        if (m_at >= m_text.size() || m_text[m_at] != c)
+            return false;
+        ++m_at;
+        return true;
+    }
+
+    void skipSpace()
+    {
+        while (m_at < m_text.size()
+            && (m_text[m_at] == ' ' || m_text[m_at] == '\n' || m_text[m_at] == '\r' || m_text[m_at] == '\t'))
+            ++m_at;
+    }
+
+    // After the array only white space may follow.
+    void finish()
+    {
+        skipSpace();
+        if (m_at != m_text.size())
+            fail();
+        m_done = true;
+    }
+
+    // Casks are objects; any other element turns the document down.
+    void skipObject()
+    {
+        if (m_at >= m_text.size() || m_text[m_at] != '{')
+            fail();
+        const char* at = m_text.data() + m_at;
+        const char* const end = m_text.data() + m_text.size();
+        std::size_t depth = 0;
+        while (at < end) {
+            const char c = *at++;
+            if (c == '"') {
+                at = pastString(at, end);
+            } else if (c == '{' || c == '[') {
+                ++depth;
+            } else if ((c == '}' || c == ']') && --depth == 0) {
+                m_at = std::size_t(at - m_text.data());
+                return;
+            }
+        }
+        fail();
+    }
+
+    // Just past the closing quote of the string whose text starts `at`.
+    // Strings are most of the index, so eight bytes are looked at a time,
+    // which the body's padding allows past its end.
+    static const char* pastString(const char* at, const char* end)
+    {
+        constexpr std::uint64_t ones = 0x0101010101010101u;
+        constexpr std::uint64_t highs = 0x8080808080808080u;
+        while (at < end) {
+            if constexpr (std::endian::native == std::endian::little) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, at, sizeof word);
+                const std::uint64_t quote = word ^ (ones * '"');
+                const std::uint64_t slash = word ^ (ones * '\\');
+                // The lowest byte flagged is the first quote or backslash.
+                const std::uint64_t found = (((quote - ones) & ~quote) | ((slash - ones) & ~slash)) & highs;
+                if (found == 0) {
+                    at += sizeof word;
+                    continue;
+                }
+                at += std::countr_zero(found) / 8;
+                if (at >= end)
+                    break;
+            }
+            if (*at == '"')
+                return at + 1;
+            at += *at == '\\' ? 2 : 1;
+        }
+        fail();
+    }
+
+    std::string_view m_text;
+    std::size_t m_at = 0;
+    bool m_done = false;
+};
+
+// FNV-1a over the bytes, letters folded to lower case when `fold`.
+std::uint32_t hashOf(std::string_view text, bool fold)
+{
+    std::uint32_t hash = 2166136261u;
+    for (char c : text) {
+        if (fold && c >= 'A' && c <= 'Z')
+            c = char(c + 32);
+        hash = (hash ^ std::uint8_t(c)) * 16777619u;
+    }
+    return hash;
+}
+
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return std::uint8_t(c) < 0x80; });
+}
+
+// The hash a bundle name is filed under: of its lowercased form, found
+// without a copy when the name is ASCII, as nearly every one is.
+std::uint32_t nameHash(std::string_view name)
+{
+    if (isAscii(name))
+        return hashOf(name, true);
+    const QByteArray folded = lowered(fromUtf8(name)).toUtf8();
+    return hashOf(std::string_view(folded.constData(), std::size_t(folded.size())), false);
+}
 
 // The lists are a handful of entries long: a linear search beats hashing.
 template<typename Same> void appendDistinct(QStringList& list, QString item, Same same)
@@ -437,48 +596,50 @@ template<typename Same> void appendDistinct(QStringList& list, QString item, Sam
     list.append(std::move(item));
 }
 
-std::optional<Cask> CaskFields::build() const
+bool sameName(const QString& a, const QString& b)
 {
-    if (!token)
-        return std::nullopt;
-    const Artifacts& found = artifacts;
-    if (found.apps.empty() && found.bundleIDs.empty())
-        return std::nullopt;
-
-    Cask cask;
-    cask.token = fromUtf8(*token);
-    // The variation for this Mac's system overrides the top-level download.
-    cask.version = text(ownVersion ? ownVersion : version).value_or(QString());
-    if (const std::optional<QString> address = text(ownUrl ? ownUrl : url)) {
-        const QUrl parsed(*address);
-        if (parsed.isValid() && !parsed.isEmpty())
-            cask.url = parsed;
-    }
-    cask.sha256 = text(ownSha256 ? ownSha256 : sha256);
-    cask.homepage = text(homepage);
-    for (std::string_view app : found.apps) {
-        appendDistinct(cask.apps, fromUtf8(app),
-            [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; });
-    }
-    std::string mentions;
-    for (std::size_t i = 0; i < found.bundleIDs.size(); ++i) {
-        appendDistinct(cask.bundleIDs, fromUtf8(found.bundleIDs[i]), std::equal_to<QString>());
-        if (i > 0)
-            mentions += '\n';
-        mentions += found.bundleIDs[i];
-    }
-    // The identifiers, then the stanza strings (each kept after a line feed).
-    const std::string_view strings(found.strings);
-    mentions += found.bundleIDs.empty() && !strings.empty() ? strings.substr(1) : strings;
-    cask.mentions = lowered(fromUtf8(mentions));
-    for (std::string_view path : found.zap)
-        cask.zap << fromUtf8(path);
-    if (found.pkg)
-        cask.pkg = fromUtf8(*found.pkg);
-    return cask;
+    return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
+
+// Files what a cask object said into the catalog.
+class CaskCatalogBuilder {
+public:
+    static void add(CaskCatalog& catalog, const CaskFields& fields)
+    {
+        if (!fields.token)
+            return;
+        const Artifacts& found = fields.artifacts;
+        if (found.apps.empty() && found.bundleIDs.empty())
+            return;
+        const auto keep = [&](const std::optional<std::string_view>& text) {
+            return text ? catalog.keep(*text) : CaskCatalog::Text();
+        };
+        CaskCatalog::Entry entry;
+        entry.token = catalog.keep(*fields.token);
+        // The variation for this Mac's system overrides the top-level download.
+        entry.version = keep(fields.ownVersion ? fields.ownVersion : fields.version);
+        entry.url = keep(fields.ownUrl ? fields.ownUrl : fields.url);
+        entry.sha256 = keep(fields.ownSha256 ? fields.ownSha256 : fields.sha256);
+        entry.homepage = keep(fields.homepage);
+        entry.pkg = keep(found.pkg);
+        entry.apps = catalog.keepAll(found.apps);
+        entry.ids = catalog.keepAll(found.bundleIDs);
+        entry.strings = catalog.keepAll(found.strings);
+        entry.zap = catalog.keepAll(found.zap);
+        catalog.casks.push_back(entry);
+        catalog.index(std::uint32_t(catalog.casks.size() - 1), false);
+    }
+
+    static void sort(CaskCatalog& catalog)
+    {
+        for (auto* keys : { &catalog.m_byApp, &catalog.m_byBundle, &catalog.m_byToken }) {
+            std::sort(keys->begin(), keys->end());
+            keys->erase(std::unique(keys->begin(), keys->end()), keys->end());
+        }
+    }
+};
 
 void CaskCatalog::makeRoom(QByteArray& body)
 {
@@ -491,93 +652,242 @@ void CaskCatalog::makeRoom(QByteArray& body)
 std::optional<CaskCatalog> CaskCatalog::parse(
     const QByteArray& body, const std::optional<QString>& variationKey)
 {
-    std::string_view text(body.constData(), std::size_t(body.size()));
+    CaskCatalog catalog;
+    // Offsets into the body are 31 bits.
+    if (body.size() >= qsizetype(Text::own))
+        return std::nullopt;
+    catalog.m_body = body;
+    if (body.capacity() - body.size() < qsizetype(simdjson::SIMDJSON_PADDING))
+        makeRoom(catalog.m_body);
+    std::string_view text(catalog.m_body.constData(), std::size_t(catalog.m_body.size()));
+    const std::size_t room = std::size_t(catalog.m_body.capacity() - catalog.m_body.size());
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
     const QByteArray key = variationKey ? variationKey->toUtf8() : QByteArray();
     const std::string_view keyText(key.constData(), std::size_t(key.size()));
-    const std::size_t room = std::size_t(body.capacity() - body.size());
-    const bool inPlace = room >= simdjson::SIMDJSON_PADDING;
-    simdjson::padded_string copy;
-    if (!inPlace)
-        copy = simdjson::padded_string(text);
-    const simdjson::padded_string_view input = inPlace
-        ? simdjson::padded_string_view(text.data(), text.size(), text.size() + room)
-        : simdjson::padded_string_view(copy);
-
-    CaskCatalog catalog;
+    // Every element is read as a document of its own, so the parser's index
+    // covers one cask at a time rather than the whole body.
+    const char* const end = text.data() + text.size() + room;
     try {
         json::parser parser;
-        json::document document;
-        check(parser.iterate(input).get(document));
-        json::array casks;
-        check(document.get_array().get(casks));
-        for (auto item : casks) {
+        CaskFields fields;
+        ElementSpans spans(text);
+        while (const std::optional<std::string_view> span = spans.next()) {
+            const simdjson::padded_string_view input(
+                span->data(), span->size(), std::size_t(end - span->data()));
+            json::document document;
+            check(parser.iterate(input).get(document));
             json::object object;
-            check(std::move(item).get(object));
-            CaskFields fields;
+            check(document.get_object().get(object));
             fields.read(object, keyText);
-            if (std::optional<Cask> cask = fields.build())
-                catalog.add(std::move(*cask));
+            // The span is one value: nothing may follow it.
+            const char* rest = nullptr;
+            if (document.current_location().get(rest) != simdjson::OUT_OF_BOUNDS)
+                return std::nullopt;
+            CaskCatalogBuilder::add(catalog, fields);
         }
-        // Past the array's end only the padding may remain.
-        const char* rest = nullptr;
-        if (document.current_location().get(rest) != simdjson::OUT_OF_BOUNDS)
-            return std::nullopt;
     } catch (const simdjson::simdjson_error&) {
         return std::nullopt;
     }
+    if (catalog.m_own.size() >= Text::own)
+        return std::nullopt;
+    CaskCatalogBuilder::sort(catalog);
     return catalog;
 }
 
-void CaskCatalog::add(Cask cask)
+std::string_view CaskCatalog::view(Text text) const
 {
-    const qsizetype index = qsizetype(casks.size());
-    QStringList names;
-    for (const QString& app : cask.apps)
-        appendDistinct(names, lowered(app), std::equal_to<QString>());
-    for (const QString& name : std::as_const(names))
-        byApp[name].push_back(index);
-    QStringList ids;
-    for (const QString& id : cask.bundleIDs)
-        appendDistinct(ids, id, std::equal_to<QString>());
-    for (const QString& id : std::as_const(ids))
-        byBundle[id].push_back(index);
-    byToken.insert(cask.token, index);
-    casks.push_back(std::move(cask));
+    if (text.size == Text::absent)
+        return {};
+    if (text.at & Text::own)
+        return std::string_view(m_own).substr(text.at & ~Text::own, text.size);
+    return std::string_view(m_body.constData() + text.at, text.size);
 }
 
-const Cask* CaskCatalog::find(const QString& bundleID, const QString& fileName) const
+CaskCatalog::Text CaskCatalog::keep(std::string_view text)
+{
+    const char* body = m_body.constData();
+    // Unescaped strings live in the parser's buffer, which the next cask reuses.
+    if (text.data() >= body && text.data() + text.size() <= body + m_body.size())
+        return Text { std::uint32_t(text.data() - body), std::uint32_t(text.size()) };
+    const Text kept { std::uint32_t(m_own.size()) | Text::own, std::uint32_t(text.size()) };
+    m_own += text;
+    return kept;
+}
+
+CaskCatalog::Range CaskCatalog::keepAll(const std::vector<std::string_view>& texts)
+{
+    const Range range { std::uint32_t(m_texts.size()), std::uint32_t(texts.size()) };
+    for (std::string_view text : texts)
+        m_texts.push_back(keep(text));
+    return range;
+}
+
+void CaskCatalog::index(std::uint32_t cask, bool sorted)
+{
+    const Entry& entry = casks[cask];
+    const auto file = [&](std::vector<Key>& keys, std::uint32_t hash) {
+        const Key key { hash, cask };
+        if (!sorted)
+            keys.push_back(key);
+        else if (const auto at = std::lower_bound(keys.begin(), keys.end(), key);
+                 at == keys.end() || *at != key)
+            keys.insert(at, key);
+    };
+    for (std::uint32_t i = 0; i < entry.apps.count; ++i)
+        file(m_byApp, nameHash(view(m_texts[entry.apps.first + i])));
+    for (std::uint32_t i = 0; i < entry.ids.count; ++i)
+        file(m_byBundle, hashOf(view(m_texts[entry.ids.first + i]), false));
+    file(m_byToken, hashOf(view(entry.token), false));
+}
+
+Cask CaskCatalog::cask(std::size_t index) const
+{
+    const Entry& entry = casks[index];
+    const auto text
+        = [&](Text at) { return at.size == Text::absent ? std::nullopt : std::optional(fromUtf8(view(at))); };
+    const auto texts = [&](Range range) {
+        QStringList list;
+        for (std::uint32_t i = 0; i < range.count; ++i)
+            list << fromUtf8(view(m_texts[range.first + i]));
+        return list;
+    };
+    Cask cask;
+    cask.token = fromUtf8(view(entry.token));
+    cask.version = text(entry.version).value_or(QString());
+    if (const std::optional<QString> address = text(entry.url)) {
+        const QUrl parsed(*address);
+        if (parsed.isValid() && !parsed.isEmpty())
+            cask.url = parsed;
+    }
+    cask.sha256 = text(entry.sha256);
+    cask.homepage = text(entry.homepage);
+    for (const QString& app : texts(entry.apps))
+        appendDistinct(cask.apps, app, sameName);
+    const QStringList ids = texts(entry.ids);
+    for (const QString& id : ids)
+        appendDistinct(cask.bundleIDs, id, std::equal_to<QString>());
+    // The identifiers, then the stanza strings, one per line.
+    const QStringList strings = texts(entry.strings);
+    cask.mentions = entry.addedWhole ? strings.value(0) : lowered((ids + strings).join(u'\n'));
+    cask.zap = texts(entry.zap);
+    cask.pkg = text(entry.pkg);
+    return cask;
+}
+
+std::vector<std::size_t> CaskCatalog::casksUnder(const std::vector<Key>& keys, std::uint32_t hash) const
+{
+    const auto [from, to]
+        = std::equal_range(keys.begin(), keys.end(), hash, [](const auto& a, const auto& b) {
+              if constexpr (std::is_same_v<std::decay_t<decltype(a)>, Key>)
+                  return a.hash < b;
+              else
+                  return a < b.hash;
+          });
+    std::vector<std::size_t> found;
+    for (auto at = from; at != to; ++at)
+        found.push_back(at->cask);
+    return found;
+}
+
+std::vector<std::size_t> CaskCatalog::withApp(const QString& fileName) const
+{
+    const QString name = lowered(fileName);
+    const QByteArray bytes = name.toUtf8();
+    std::vector<std::size_t> found
+        = casksUnder(m_byApp, hashOf(std::string_view(bytes.constData(), std::size_t(bytes.size())), false));
+    // A hash is no proof: keep the casks that really install the name.
+    std::erase_if(found, [&](std::size_t index) {
+        const Range apps = casks[index].apps;
+        for (std::uint32_t i = 0; i < apps.count; ++i) {
+            if (lowered(fromUtf8(view(m_texts[apps.first + i]))) == name)
+                return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+std::vector<std::size_t> CaskCatalog::withBundle(const QString& bundleID) const
+{
+    const QByteArray bytes = bundleID.toUtf8();
+    const std::string_view id(bytes.constData(), std::size_t(bytes.size()));
+    std::vector<std::size_t> found = casksUnder(m_byBundle, hashOf(id, false));
+    std::erase_if(found, [&](std::size_t index) {
+        const Range ids = casks[index].ids;
+        for (std::uint32_t i = 0; i < ids.count; ++i) {
+            if (view(m_texts[ids.first + i]) == id)
+                return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+void CaskCatalog::add(const Cask& cask)
+{
+    const auto keepText = [&](const std::optional<QString>& text) {
+        return text ? keep(text->toUtf8().toStdString()) : Text();
+    };
+    const auto keepList = [&](const QStringList& list) {
+        std::vector<std::string> bytes;
+        for (const QString& text : list)
+            bytes.push_back(text.toUtf8().toStdString());
+        return keepAll(std::vector<std::string_view>(bytes.begin(), bytes.end()));
+    };
+    Entry entry;
+    entry.token = keepText(cask.token);
+    entry.version = cask.version.isEmpty() ? Text() : keepText(cask.version);
+    entry.url = cask.url ? keepText(cask.url->toString(QUrl::FullyEncoded)) : Text();
+    entry.sha256 = keepText(cask.sha256);
+    entry.homepage = keepText(cask.homepage);
+    entry.pkg = keepText(cask.pkg);
+    entry.apps = keepList(cask.apps);
+    entry.ids = keepList(cask.bundleIDs);
+    entry.strings = keepList({ cask.mentions });
+    entry.zap = keepList(cask.zap);
+    entry.addedWhole = true;
+    casks.push_back(entry);
+    index(std::uint32_t(casks.size() - 1), true);
+}
+
+std::optional<Cask> CaskCatalog::find(const QString& bundleID, const QString& fileName) const
 {
     const QString lowerID = lowered(bundleID);
-    std::vector<const Cask*> candidates;
-    for (qsizetype index : byApp.value(lowered(fileName))) {
-        const Cask& cask = casks[std::size_t(index)];
+    std::vector<Cask> candidates;
+    for (std::size_t index : withApp(fileName)) {
+        Cask found = cask(index);
         // A cask that names other identifiers and never this one installs a namesake.
-        if (cask.bundleIDs.isEmpty() || cask.mentions.contains(lowerID))
-            candidates.push_back(&cask);
+        if (found.bundleIDs.isEmpty() || found.mentions.contains(lowerID))
+            candidates.push_back(std::move(found));
     }
     if (candidates.empty()) {
-        for (qsizetype index : byBundle.value(bundleID))
-            candidates.push_back(&casks[std::size_t(index)]);
+        for (std::size_t index : withBundle(bundleID))
+            candidates.push_back(cask(index));
     }
     const Cask* best = nullptr;
     int bestPenalty = 0;
-    for (const Cask* cask : candidates) {
+    for (const Cask& candidate : candidates) {
         const int penalty
-            = (cask->token.contains(u'@') ? 2 : 0) + (cask->bundleIDs.contains(bundleID) ? 0 : 1);
+            = (candidate.token.contains(u'@') ? 2 : 0) + (candidate.bundleIDs.contains(bundleID) ? 0 : 1);
         if (!best || penalty < bestPenalty) {
-            best = cask;
+            best = &candidate;
             bestPenalty = penalty;
         }
     }
-    return best;
+    return best ? std::optional(*best) : std::nullopt;
 }
 
-const Cask* CaskCatalog::token(const QString& name) const
+std::optional<Cask> CaskCatalog::token(const QString& name) const
 {
-    const auto found = byToken.constFind(name);
-    return found == byToken.cend() ? nullptr : &casks[std::size_t(*found)];
+    const QByteArray bytes = name.toUtf8();
+    const std::string_view wanted(bytes.constData(), std::size_t(bytes.size()));
+    const std::vector<std::size_t> found = casksUnder(m_byToken, hashOf(wanted, false));
+    for (auto at = found.rbegin(); at != found.rend(); ++at) {
+        if (view(casks[*at].token) == wanted)
+            return cask(*at);
+    }
+    return std::nullopt;
 }
 
 } // namespace corvanta

@@ -3,6 +3,7 @@
 #include "model/Store.h"
 #include "views/AuthView.h"
 #include "views/ConfirmEmailTile.h"
+#include "views/LibraryView.h"
 #include "views/Look.h"
 #include "views/StoreWatch.h"
 
@@ -54,6 +55,14 @@ void LibraryPane::sync()
         m_auth->deleteLater();
         m_auth = nullptr;
     }
+    const bool signedIn = store.cloud() && store.session();
+    if (signedIn && !m_library) {
+        m_library = new LibraryView(m_watch, widget());
+        m_layout->insertWidget(m_layout->indexOf(m_text) + 1, m_library, 1);
+    } else if (!signedIn && m_library) {
+        m_library->deleteLater();
+        m_library = nullptr;
+    }
     m_confirm->sync();
 
     QString title;
@@ -61,10 +70,8 @@ void LibraryPane::sync()
     if (!store.cloud()) {
         title = notSetUpTitle;
         text = notSetUpText;
-    } else if (store.session()) {
-        title = u"Signed in as "_s + store.session()->email;
-        text = store.syncError().value_or(
-            u"Your library keeps every app of every Mac you use, ready to put back on a new one."_s);
+    } else if (store.syncError()) {
+        text = *store.syncError();
     }
     m_title->setVisible(!title.isEmpty());
     m_title->setText(title);

@@ -9,6 +9,7 @@ namespace corvanta {
 
 class AuthView;
 class ConfirmEmailTile;
+class LibraryView;
 class StoreWatch;
 
 // What the "Library" chip shows: why there is no library in a build without
@@ -27,6 +28,8 @@ public:
     // Present only while signed out.
     AuthView* authView() const { return m_auth; }
     ConfirmEmailTile* confirmTile() const { return m_confirm; }
+    // Present only while signed in.
+    LibraryView* libraryView() const { return m_library; }
     QLabel* title() const { return m_title; }
     QLabel* text() const { return m_text; }
 
@@ -39,6 +42,7 @@ private:
     QLabel* m_text;
     ConfirmEmailTile* m_confirm;
     AuthView* m_auth = nullptr;
+    LibraryView* m_library = nullptr;
 };
 
 } // namespace corvanta

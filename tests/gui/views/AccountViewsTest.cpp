@@ -1,10 +1,12 @@
 #include "AccountScene.h"
 #include "model/AccountForm.h"
+#include "model/LibraryItem.h"
 #include "support/QtPrinters.h"
 #include "views/AccountSection.h"
 #include "views/AuthView.h"
 #include "views/ConfirmEmailTile.h"
 #include "views/LibraryPane.h"
+#include "views/LibraryView.h"
 #include "views/MainWindow.h"
 #include "views/NudgeCard.h"
 #include "views/SettingsWindow.h"
@@ -110,9 +112,30 @@ TEST(LibraryPane, SaysWhatTheBuildAndTheSessionAllow)
         StoreWatch watch(*scene.store);
         LibraryPane pane(watch);
         EXPECT_EQ(pane.authView(), nullptr);
-        EXPECT_EQ(pane.title()->text(), u"Signed in as ada@example.com"_s);
+        ASSERT_NE(pane.libraryView(), nullptr);
+        EXPECT_EQ(pane.libraryView()->emptyTitle()->text(), u"Your library is empty"_s);
+        EXPECT_FALSE(pane.libraryView()->restoreButton()->isEnabled());
         EXPECT_EQ(pane.confirmTile()->isVisibleTo(&pane), row.tile);
     }
+}
+
+TEST(LibraryView, RemovalAsksInTheRightNumberAndSaysWhoAddsItBack)
+{
+    const auto app = [](const QString& name, bool installed) {
+        LibraryApp record { .id = u"com.example."_s + name, .name = name };
+        record.devices[u"d1"_s] = LibraryApp::OnDevice { .version = u"1.0"_s, .installed = installed };
+        return record;
+    };
+    LibraryItem kept(app(u"Atlas"_s, true));
+    LibraryItem gone(app(u"Beacon"_s, false));
+    EXPECT_EQ(LibraryView::removalTitle({ &gone }), u"Remove Beacon from your Library?"_s);
+    EXPECT_EQ(LibraryView::removalText({ &gone }),
+        u"Beacon won't be listed for your other Macs any more, so you can't reinstall Beacon from here. "
+        u"Nothing "
+        u"is uninstalled."_s);
+    EXPECT_TRUE(LibraryView::removalText({ &kept }).endsWith(
+        u" It's still on one of your Macs, so that Mac adds it back the next time it syncs."_s));
+    EXPECT_EQ(LibraryView::removalTitle({ &kept, &gone }), u"Remove 2 apps from your Library?"_s);
 }
 
 TEST(ConfirmEmailTile, CountsDownTheResendMinute)

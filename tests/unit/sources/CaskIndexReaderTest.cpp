@@ -96,7 +96,7 @@ TEST(CaskIndexReader, StringsMatchQtsDecoding)
     ASSERT_TRUE(catalog);
     ASSERT_EQ(catalog->casks.size(), 6u);
     for (qsizetype i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(catalog->casks[std::size_t(i)].token, expected[i].toString()) << i;
+        EXPECT_EQ(catalog->cask(std::size_t(i)).token, expected[i].toString()) << i;
 }
 
 TEST(CaskIndexReader, MemberTakesTheLastDuplicate)
@@ -105,7 +105,7 @@ TEST(CaskIndexReader, MemberTakesTheLastDuplicate)
         R"([{"token":"first","token":"second","artifacts":[{"app":["A.app"]}]}])", std::nullopt);
     ASSERT_TRUE(catalog);
     ASSERT_EQ(catalog->casks.size(), 1u);
-    EXPECT_EQ(catalog->casks[0].token, u"second"_s);
+    EXPECT_EQ(catalog->cask(0).token, u"second"_s);
 }
 
 TEST(CaskIndexReader, GeneratedIndexFindsEveryApp)
@@ -118,8 +118,8 @@ TEST(CaskIndexReader, GeneratedIndexFindsEveryApp)
     for (int i = 0; i < count; ++i) {
         const auto names = test::CaskIndexGenerator::names(i);
         const QString id = QString::fromStdString(names.bundleID);
-        const Cask* byName = catalog->find(id, QString::fromStdString(names.app));
-        const Cask* byToken = catalog->token(QString::fromStdString(names.token));
+        const std::optional<Cask> byName = catalog->find(id, QString::fromStdString(names.app));
+        const std::optional<Cask> byToken = catalog->token(QString::fromStdString(names.token));
         if (!byToken)
             continue; // an edition ("@beta") or a cask the index can't match on
         ++withApp;

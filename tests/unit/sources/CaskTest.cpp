@@ -168,7 +168,10 @@ std::vector<Cask> parse(const char* json, std::optional<QString> key = std::null
 {
     const std::optional<CaskCatalog> catalog = CaskCatalog::parse(QByteArray(json), key);
     EXPECT_TRUE(catalog) << json;
-    return catalog ? catalog->casks : std::vector<Cask> {};
+    std::vector<Cask> casks;
+    for (std::size_t i = 0; catalog && i < catalog->casks.size(); ++i)
+        casks.push_back(catalog->cask(i));
+    return casks;
 }
 
 TEST(CaskBuilding, AppNamesFromStringsTargetsAndUninstallDeletes)
@@ -278,15 +281,33 @@ TEST(CaskBuilding, SkipsObjectsWithoutTokenOrWithoutAppAndIdentifier)
 TEST(CaskBuilding, DocumentsThatAreNotArraysOfObjectsAreRefused)
 {
     const std::vector<QByteArray> refused {
-        "", "{}", R"({"token":"x"})", "[1,2]", R"([{"token":"a"},"b"])", R"([{"token":"a"}] trailing)",
+        "",
+        "{}",
+        R"({"token":"x"})",
+        "[1,2]",
+        R"([{"token":"a"},"b"])",
+        R"([{"token":"a"}] trailing)",
         R"([{"token":"a"})", // truncated
         R"([{"token":"a",}])", // trailing comma
-        R"([{"token":"a" "b":1}])", "<html><body>Service Unavailable</body></html>",
+        R"([{"token":"a" "b":1}])",
+        "<html><body>Service Unavailable</body></html>",
         R"([{"token":"\x"}])", // bad escape
         "[{\"token\":\"a\xff\"}]", // not UTF-8
         "[{\"token\":\"tab\there\"}]", // raw control character
-        R"([{"n":01}])", R"([{"n":1.}])", R"([{"n":-}])", R"([{"n":tru}])", R"([{"n":NaN}])",
+        R"([{"n":01}])",
+        R"([{"n":1.}])",
+        R"([{"n":-}])",
+        R"([{"n":tru}])",
+        R"([{"n":NaN}])",
         QByteArray(600, '[') + QByteArray(600, ']'), // deeper than anything real
+        // Between elements, where each cask is cut out before it is parsed.
+        R"([{"token":"a"},])",
+        R"([{"token":"a"},,{}])",
+        R"([{"token":"a"}{}])",
+        R"([{"token":"a"}]])",
+        R"([{"token":"a"]}])",
+        R"([{"token":"a\"}])", // the string never ends
+        R"([{"token":"a"}, {"x":[}]])",
     };
     for (const QByteArray& body : refused)
         EXPECT_FALSE(CaskCatalog::parse(body, std::nullopt)) << body.left(80).toStdString();
@@ -295,6 +316,7 @@ TEST(CaskBuilding, DocumentsThatAreNotArraysOfObjectsAreRefused)
         "[]",
         " \n[ ]\r\n",
         "\xEF\xBB\xBF[]",
+        R"([{"s":"}]{[,\"\\"} ,{"t":"]"}])", // brackets, quotes and backslashes in strings
         R"([{"token":"a","n":-0.5e+10,"t":true,"f":false,"z":null,"o":{"k":[1,{"x":[]}]},"s":"\u00e9\ud83d\ude00\/"}])",
     };
     for (const QByteArray& body : accepted)
@@ -339,7 +361,7 @@ TEST_P(CaskLookup, ChoosesTheBestCask)
     CaskCatalog catalog;
     for (const Cask& c : row.casks)
         catalog.add(c);
-    const Cask* found = catalog.find(row.bundleID, row.fileName);
+    const std::optional<Cask> found = catalog.find(row.bundleID, row.fileName);
     EXPECT_EQ(found ? std::optional<QString>(found->token) : std::nullopt, row.token);
 }
 
@@ -363,6 +385,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, CaskLookup,
             u"com.example.notes"_s, u"Notes.app"_s, u"notes"_s },
         LookupRow { "FileNameIsCaseInsensitive", { cask("n", { u"NOTES.APP"_s }, {}) },
             u"com.example.notes"_s, u"notes.app"_s, u"n"_s },
+        LookupRow { "NonAsciiFileNameIsCaseInsensitive", { cask("u", { u"ÜBER.app"_s }, {}) },
+            u"com.example.uber"_s, u"über.APP"_s, u"u"_s },
         LookupRow { "MentionedOnlyInStanzasStillMatchesByName",
             { cask("mentioned", { u"Notes.app"_s }, { u"com.vendor.helper"_s },
                 u"~/Library/Caches/com.Example.Notes"_s) },
@@ -387,12 +411,12 @@ TEST(CaskCatalogIndices, EachCaskIndexedOncePerDistinctKey)
     CaskCatalog catalog;
     catalog.add(cask("dup", { u"A.app"_s, u"a.APP"_s }, { u"com.a"_s }));
     catalog.add(cask("two", { u"A.app"_s }, { u"com.a"_s, u"com.b"_s }));
-    EXPECT_EQ(catalog.byApp.value(u"a.app"_s), (std::vector<qsizetype> { 0, 1 }));
-    EXPECT_EQ(catalog.byBundle.value(u"com.a"_s), (std::vector<qsizetype> { 0, 1 }));
-    EXPECT_EQ(catalog.byBundle.value(u"com.b"_s), (std::vector<qsizetype> { 1 }));
+    EXPECT_EQ(catalog.withApp(u"a.app"_s), (std::vector<std::size_t> { 0, 1 }));
+    EXPECT_EQ(catalog.withBundle(u"com.a"_s), (std::vector<std::size_t> { 0, 1 }));
+    EXPECT_EQ(catalog.withBundle(u"com.b"_s), (std::vector<std::size_t> { 1 }));
     ASSERT_TRUE(catalog.token(u"two"_s));
     EXPECT_EQ(catalog.token(u"two"_s)->token, u"two"_s);
-    EXPECT_EQ(catalog.token(u"three"_s), nullptr);
+    EXPECT_EQ(catalog.token(u"three"_s), std::nullopt);
 }
 
 } // namespace
