@@ -4,6 +4,7 @@
 #include "install/Updater.h"
 #include "model/Prefs.h"
 #include "model/Store.h"
+#include "model/StorePlatform.h"
 #include "platform/DiskImages.h"
 #include "platform/Ditto.h"
 #include "platform/Rename.h"
@@ -30,21 +31,6 @@ namespace corvanta {
 
 // The installer's platform services: the ones the composition root passed,
 // or the platform's own, made here and kept for the store's lifetime.
-struct Store::Platform {
-    std::unique_ptr<Ditto> ownDitto;
-    std::unique_ptr<Rename> ownRename;
-    std::unique_ptr<Trash> ownTrash;
-    std::unique_ptr<Workspace> ownWorkspace;
-    std::unique_ptr<DiskImages> ownDiskImages;
-    std::unique_ptr<Permissions> ownPermissions;
-
-    Ditto* ditto = nullptr;
-    Rename* rename = nullptr;
-    Trash* trash = nullptr;
-    Workspace* workspace = nullptr;
-    DiskImages* diskImages = nullptr;
-    Permissions* permissions = nullptr;
-};
 
 namespace {
 
@@ -80,30 +66,8 @@ void openWithDesktop(const QUrl& url)
 #endif
 }
 
-// The sentence a failure shows: our errors' own, else what the library said.
-QString describe(const std::exception_ptr& failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const Error& error) {
-        return error.description();
-    } catch (const std::exception& error) {
-        return QString::fromUtf8(error.what());
-    } catch (...) {
-    }
-    return u"An unknown error occurred."_s;
-}
-
-bool needsPermission(const std::exception_ptr& failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const UpdateError& error) {
-        return error.needsPermission();
-    } catch (...) {
-    }
-    return false;
-}
+using storeFailures::describe;
+using storeFailures::needsPermission;
 
 bool isBusyOrDone(const InstallPhase& phase)
 {

@@ -5,6 +5,7 @@
 #include "install/Updater.h"
 #include "model/LibraryItem.h"
 #include "model/Restore.h"
+#include "model/StorePlatform.h"
 #include "package/PackageConsent.h"
 #include "package/PackageTools.h"
 #include "package/PortableGatekeeper.h"
@@ -30,52 +31,12 @@ struct Store::RestoreTools {
     std::optional<PackageTools> ownPackageTools;
     const Gatekeeper* gatekeeper = nullptr;
     const PackageTools* packageTools = nullptr;
-    // The installer's platform services: the composition root's, or the platform's own.
-    std::unique_ptr<Ditto> ownDitto;
-    std::unique_ptr<Rename> ownRename;
-    std::unique_ptr<Trash> ownTrash;
-    std::unique_ptr<Workspace> ownWorkspace;
-    std::unique_ptr<DiskImages> ownDiskImages;
-    Ditto* ditto = nullptr;
-    Rename* rename = nullptr;
-    Trash* trash = nullptr;
-    Workspace* workspace = nullptr;
-    DiskImages* diskImages = nullptr;
 };
 
 namespace {
 
-template<typename T> T* chosen(T* given, std::unique_ptr<T>& own, std::unique_ptr<T> (*make)())
-{
-    if (given)
-        return given;
-    own = make();
-    return own.get();
-}
-
-QString describe(const std::exception_ptr& failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const Error& error) {
-        return error.description();
-    } catch (const std::exception& error) {
-        return QString::fromUtf8(error.what());
-    } catch (...) {
-    }
-    return u"An unknown error occurred."_s;
-}
-
-bool needsPermission(const std::exception_ptr& failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const UpdateError& error) {
-        return error.needsPermission();
-    } catch (...) {
-    }
-    return false;
-}
+using storeFailures::describe;
+using storeFailures::needsPermission;
 
 QCoro::Task<bool> askConsent(QPointer<Store> store, PackageConsent consent)
 {
@@ -202,16 +163,12 @@ QCoro::Task<> Store::restoreOne(LibraryItem* item, QList<Release> candidates, QS
             tools.ownPackageTools = PackageTools::forThisProgram(m_sandbox);
             tools.packageTools = &*tools.ownPackageTools;
         }
-        tools.ditto = chosen(m_services.ditto, tools.ownDitto, &Ditto::create);
-        tools.rename = chosen(m_services.rename, tools.ownRename, &Rename::create);
-        tools.trash = chosen(m_services.trash, tools.ownTrash, &Trash::create);
-        tools.workspace = chosen(m_services.workspace, tools.ownWorkspace, &Workspace::create);
-        tools.diskImages = chosen(m_services.diskImages, tools.ownDiskImages, &DiskImages::create);
     }
     // Kept alive by this coroutine, as the updater must outlive its tasks.
     const std::shared_ptr<RestoreTools> tools = m_restoreTools;
-    const Updater::Services services { m_services.net, *tools->ditto, *tools->rename, *tools->trash,
-        *tools->workspace, *tools->diskImages, m_services.codeSigning, tools->gatekeeper,
+    const std::shared_ptr<Platform> platform = m_platform;
+    const Updater::Services services { m_services.net, *platform->ditto, *platform->rename, *platform->trash,
+        *platform->workspace, *platform->diskImages, m_services.codeSigning, tools->gatekeeper,
         tools->packageTools };
 
     item->setNote(std::nullopt);
