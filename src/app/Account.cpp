@@ -21,8 +21,6 @@ namespace corvanta {
 
 namespace {
 
-const QString notSetUp
-    = u"Accounts aren't set up in this build: it was made without its Firebase settings."_s;
 const QString signedOut = u"You're not signed in."_s;
 
 enum class Action { signUp, signIn, google, status, resetPassword, signOut, remove };
@@ -110,10 +108,8 @@ QCoro::Task<int> run(CliContext& context, Action action)
             needsEmail ? u"Give one email address."_s : u"This command takes no arguments."_s);
 
     Store& store = command->store();
-    if (!store.cloud()) {
-        context.err << notSetUp << '\n';
+    if (!command->hasAccount(context.err, false))
         co_return 1;
-    }
 
     if (action == Action::google)
         co_return co_await signInWithGoogle(context, store);

@@ -49,7 +49,7 @@ QCoro::Task<std::optional<int>> openDemoWindow(const DemoSession& session)
     auto unwinding = QCoro::sleepFor(0ms);
     co_await std::move(unwinding);
     // Ctrl-C ends the demo as an interrupted program, as it does in the terminal.
-    co_return session.stopRequested && session.stopRequested() ? 130 : 0;
+    co_return session.stopRequested&& session.stopRequested() ? 130 : 0;
 }
 #else
 QCoro::Task<std::optional<int>> openDemoWindow(const DemoSession&)

@@ -139,14 +139,8 @@ QCoro::Task<int> run(CliContext& context, Action action)
         co_return context.usage(u"This command takes no arguments."_s);
 
     Store& store = command->store();
-    if (!store.cloud()) {
-        context.err << "Accounts aren't set up in this build: it was made without its Firebase settings.\n";
+    if (!command->hasAccount(context.err))
         co_return 1;
-    }
-    if (!store.session()) {
-        context.err << "You're not signed in. Sign in with: corvanta account sign-in EMAIL\n";
-        co_return 1;
-    }
 
     if (action == Action::sync) {
         // A refresh ends with the sync, as it does in the window.

@@ -100,14 +100,8 @@ QCoro::Task<int> commands::restore(CliContext& context)
         co_return context.usage(u"restore takes the bundle identifiers of apps in your library, or --all."_s);
 
     Store& store = command->store();
-    if (!store.cloud()) {
-        context.err << "Accounts aren't set up in this build: it was made without its Firebase settings.\n";
+    if (!command->hasAccount(context.err))
         co_return 1;
-    }
-    if (!store.session()) {
-        context.err << "You're not signed in. Sign in with: corvanta account sign-in EMAIL\n";
-        co_return 1;
-    }
     // The apps here decide what is missing; the refresh ends with a sync that reads the library.
     QCoro::Task<> loading = command->load();
     co_await std::move(loading);

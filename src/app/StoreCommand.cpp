@@ -147,4 +147,17 @@ QString StoreCommand::describe(const AppItem& item)
     return item.app().name + u" \u2014 "_s + card.title + u"\n  "_s + card.message + u'\n';
 }
 
+bool StoreCommand::hasAccount(QTextStream& err, bool session)
+{
+    if (!m_store->cloud()) {
+        err << "Accounts aren't set up in this build: it was made without its Firebase settings.\n";
+        return false;
+    }
+    if (session && !m_store->session()) {
+        err << "You're not signed in. Sign in with: corvanta account sign-in EMAIL\n";
+        return false;
+    }
+    return true;
+}
+
 } // namespace corvanta

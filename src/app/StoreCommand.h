@@ -34,6 +34,10 @@ public:
     Store& store() { return *m_store; }
     QTextStream& out() { return m_out; }
 
+    // Whether this build has account settings and, when `session` is asked
+    // for, someone is signed in; says what's missing on `err` otherwise.
+    bool hasAccount(QTextStream& err, bool session = true);
+
     // Scans and checks, as a refresh of the window does.
     QCoro::Task<> load();
 
