@@ -1,9 +1,10 @@
 // Validating a signed bundle whose main executable is 200 MB, with the
 // installer's flags (all architectures, nested code, strict), against the
-// baseline of SHA-256 over the same executable with OpenSSL in the same run.
-// Goal: validation within 1.3 times the baseline. The page hashes are most of
-// the work, so the ratio shows what the 4 KiB pages, the special slots, the
-// resource seal and the CMS signature cost on top of one pass of SHA-256.
+// baseline of SHA-256 over every file of the bundle with OpenSSL in the same
+// run. Goal: validation within 1.15 times the baseline. The page hashes are
+// most of the work, so the ratio shows what the 4 KiB pages, the special
+// slots, the resource seal and the CMS signature cost on top of one pass of
+// SHA-256 over the same bytes.
 
 #include "codesign/CodeSigner.h"
 #include "codesign/OpenSsl.h"
@@ -16,6 +17,8 @@
 #include <map>
 #include <string>
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -58,19 +61,26 @@ Fixture& fixture()
     return instance;
 }
 
-void sha256OfExecutable(benchmark::State& state)
+void sha256OfBundle(benchmark::State& state)
 {
-    QFile file(fixture().executable);
-    file.open(QIODevice::ReadOnly);
+    qint64 bytes = 0;
     for (auto _ : state) {
-        const uchar* data = file.map(0, file.size());
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_Digest(data, std::size_t(file.size()), digest, &length, EVP_sha256(), nullptr);
-        file.unmap(const_cast<uchar*>(data));
-        benchmark::DoNotOptimize(digest);
+        bytes = 0;
+        QDirIterator files(fixture().app, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            QFile file(files.next());
+            if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+                continue;
+            const uchar* data = file.map(0, file.size());
+            unsigned char digest[EVP_MAX_MD_SIZE];
+            unsigned int length = 0;
+            EVP_Digest(data, std::size_t(file.size()), digest, &length, EVP_sha256(), nullptr);
+            file.unmap(const_cast<uchar*>(data));
+            benchmark::DoNotOptimize(digest);
+            bytes += file.size();
+        }
     }
-    state.SetBytesProcessed(std::int64_t(state.iterations()) * file.size());
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * bytes);
 }
 
 void validateBundle(benchmark::State& state)
@@ -85,8 +95,16 @@ void validateBundle(benchmark::State& state)
     state.SetBytesProcessed(std::int64_t(state.iterations()) * QFile(fixture().executable).size());
 }
 
-BENCHMARK(sha256OfExecutable)->Unit(benchmark::kMillisecond)->MinTime(3.0);
-BENCHMARK(validateBundle)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(sha256OfBundle)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK(validateBundle)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 class Summary : public benchmark::ConsoleReporter {
 public:
@@ -98,10 +116,13 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
+        for (const Run& run : runs) {
             milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
+            cpuMilliseconds[run.run_name.function_name] = run.GetAdjustedCPUTime();
+        }
     }
     std::map<std::string, double> milliseconds;
+    std::map<std::string, double> cpuMilliseconds; // the whole process's, every thread
 };
 
 } // namespace
@@ -112,13 +133,16 @@ int main(int argc, char** argv)
     fixture();
     Summary summary;
     benchmark::RunSpecifiedBenchmarks(&summary);
-    const double baseline = summary.milliseconds["sha256OfExecutable"];
+    const double baseline = summary.milliseconds["sha256OfBundle"];
     const double validation = summary.milliseconds["validateBundle"];
     if (baseline > 0 && validation > 0) {
-        std::printf(
-            "codesign_verify: validation of a 200 MB bundle %.1f ms, SHA-256 of the executable %.1f ms, "
-            "ratio %.2f (goal 1.30)\n",
+        std::printf("codesign_verify: validation of a 200 MB bundle %.1f ms, SHA-256 of its files %.1f ms, "
+                    "ratio %.2f (goal <= 1.15)\n",
             validation, baseline, validation / baseline);
+        // Pages are hashed on several cores: the processor time says what the
+        // work itself costs next to the single-threaded baseline.
+        std::printf("codesign_verify: processor-time ratio, validation / SHA-256 of its files: %.2f\n",
+            summary.cpuMilliseconds["validateBundle"] / summary.cpuMilliseconds["sha256OfBundle"]);
     }
     benchmark::Shutdown();
     return 0;

@@ -5,7 +5,11 @@
 #include "diskimage/HybridVolume.h"
 #include "diskimage/LinuxDiskImages.h"
 
+#include <cstdio>
+#include <map>
 #include <random>
+#include <string>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -89,6 +93,18 @@ void registerPair(const char* name, const std::function<QString()>& image)
         ->UseRealTime();
 }
 
+// Keeps each benchmark's mean wall time, for the ratios at the end.
+class Summary : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> milliseconds;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -101,7 +117,18 @@ int main(int argc, char** argv)
         [] { return realImage("sparkle-SparkleTestCodeSignApp.bzip2-apm-hfs-sla.dmg"); });
     registerPair("written_200MB_zlib_hfs", [] { return largeImage(); });
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    Summary summary;
+    benchmark::RunSpecifiedBenchmarks(&summary);
+    for (const auto& [name, ours] : summary.milliseconds) {
+        if (name.rfind("attach/", 0) != 0)
+            continue;
+        const std::string image = name.substr(7);
+        if (const auto baseline = summary.milliseconds.find("baseline_7zz/" + image);
+            baseline != summary.milliseconds.end() && baseline->second > 0) {
+            std::printf("attach %s: %.0f ms, 7-Zip alone %.0f ms, ratio %.2f\n", image.c_str(), ours,
+                baseline->second, ours / baseline->second);
+        }
+    }
     benchmark::Shutdown();
     return 0;
 }

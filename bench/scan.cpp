@@ -1,10 +1,13 @@
 // Scanning an Applications folder of 500 bundles: mixed XML and binary
 // Info.plists, receipts, Electron configurations and real Mach-O executables.
 // The baseline is the bare file reads a scan can't avoid (listing, each
-// Info.plist, and the head of each executable), done in the same run.
+// Info.plist, and the head of each executable), done in the same run. A warm
+// scan is one the program repeats (every refresh rescans); the first scan of
+// a process is timed on its own, since it also decodes every signer's
+// certificate once.
 
 #include "codesign/PortableCodeSigning.h"
-#include "discovery/PropertyList.h"
+#include "codesign/PropertyList.h"
 #include "discovery/Scanner.h"
 
 #include <cstdio>
@@ -13,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -181,13 +185,22 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     world();
+    QElapsedTimer first;
+    {
+        const codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors() };
+        first.start();
+        benchmark::DoNotOptimize(Scanner::scan({ QUrl::fromLocalFile(world().apps) }, codeSigning).size());
+    }
+    const double firstScan = double(first.nsecsElapsed()) / 1e6;
     Summary summary;
     benchmark::RunSpecifiedBenchmarks(&summary);
     const double scan = summary.milliseconds["scanBundles/min_time:2.000"];
     const double floor = summary.milliseconds["readFilesOnly/min_time:2.000"];
     if (scan > 0 && floor > 0) {
-        std::printf("scan of %d bundles, warm: %.1f ms (goal: under 150 ms)\n", bundleCount, scan);
-        std::printf("scan / bare file reads: %.2f\n", scan / floor);
+        std::printf("scan of %d bundles, warm: %.1f ms, bare file reads %.1f ms, ratio %.2f (goal <= 1.5)\n",
+            bundleCount, scan, floor, scan / floor);
+        std::printf("first scan of the process: %.1f ms, ratio %.2f to the bare file reads\n", firstScan,
+            firstScan / floor);
     }
     benchmark::Shutdown();
     return 0;

@@ -1,6 +1,6 @@
 // libFuzzer target: an Info.plist from an app bundle, XML or binary. Any
 // bytes must give a dictionary or nothing, never a crash or a hang.
-#include "discovery/PropertyList.h"
+#include "codesign/PropertyList.h"
 
 #include <cstdint>
 

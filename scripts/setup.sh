@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need; with
-# --tests, also the Authentication and Firestore emulators the account and
-# library tests run against.
+# --tests (or --emulators), also the Authentication and Firestore emulators
+# the account and library tests and the demo's second act run against.
 # A warm machine pays nothing: apt and npm run only when something is missing.
 set -euo pipefail
 
@@ -18,7 +18,7 @@ packages=(
 )
 # Node for the Authentication emulator; a Node from elsewhere (with its own npm) is kept.
 tests=0
-[ "${1:-}" = "--tests" ] && tests=1
+case "${1:-}" in --tests|--emulators) tests=1 ;; esac
 [ $tests -eq 0 ] || command -v npm >/dev/null || packages+=(nodejs npm)
 # Java for the Firestore emulator.
 [ $tests -eq 0 ] || command -v java >/dev/null || packages+=(openjdk-17-jre-headless)

@@ -49,6 +49,7 @@ std::variant<DemoOptions, QString> runOptions(const CliContext& context)
     QStringList rest = context.arguments;
     options.run.keep = rest.removeAll(u"--keep"_s) > 0;
     options.run.headless = rest.removeAll(u"--headless"_s) > 0;
+    options.run.secondMac = rest.removeAll(u"--second-mac"_s) > 0;
     if (rest.size() > 1 || (rest.size() == 1 && rest.front().startsWith(u"--"_s)))
         return demoUsage;
     if (!rest.isEmpty())

@@ -1,6 +1,7 @@
 #include "app/DemoRun.h"
 
 #include "app/DemoReport.h"
+#include "app/DemoSecondMac.h"
 #include "app/DemoWindow.h"
 #include "base/Error.h"
 #include "codesign/MachO.h"
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <memory>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -100,6 +102,8 @@ public:
     bool start();
     DemoSession session() const;
     QCoro::Task<int> headless();
+    // The second act, or one sentence saying why it is skipped.
+    QCoro::Task<int> secondMac(bool window);
     // Stops the server, removes a temporary world and says what is left.
     void finish();
 
@@ -256,6 +260,37 @@ QCoro::Task<int> DemoRun::headless()
     co_return m_stopping ? 130 : 0;
 }
 
+QCoro::Task<int> DemoRun::secondMac(bool window)
+{
+    if (const std::optional<QString> reason = SecondMac::unavailable()) {
+        m_report.line(QString());
+        m_report.line(*reason);
+        co_return 0;
+    }
+    const DemoSession demo = session();
+    SecondMac act(m_context.out,
+        { m_layout, demo.mock, demo.macOS, demo.appleSilicon, QCoreApplication::applicationFilePath(),
+            [] { return stopAsked.load(); } });
+    int code = 0;
+    try {
+        QCoro::Task<bool> running = act.run();
+        code = co_await std::move(running) ? 0 : 130;
+        if (code == 0 && window) {
+            m_report.line(u"The Library view of the second Mac is open; close it to end the demo."_s);
+            m_context.out.flush();
+            QCoro::Task<std::optional<int>> showing
+                = openLibraryWindow(act.secondMac(), [] { return stopAsked.load(); });
+            code = (co_await std::move(showing)).value_or(0);
+        }
+    } catch (const Error& error) {
+        m_context.err << error.description() << '\n';
+        code = 1;
+    }
+    act.finish();
+    m_report.line(u"Stopped the Authentication and Firestore emulators."_s);
+    co_return code;
+}
+
 QString DemoRun::summary() const
 {
     QString text
@@ -304,6 +339,7 @@ QCoro::Task<int> runDemo(CliContext& context, DemoRunOptions options)
 {
     const StopSignals stopSignals;
     const bool window = !options.headless && hasDisplay();
+    const bool secondMac = options.secondMac;
     DemoRun run(context, std::move(options));
     if (!run.start()) {
         run.finish();
@@ -318,6 +354,10 @@ QCoro::Task<int> runDemo(CliContext& context, DemoRunOptions options)
     if (!code) {
         QCoro::Task<int> running = run.headless();
         code = co_await std::move(running);
+    }
+    if (*code == 0 && secondMac) {
+        QCoro::Task<int> restoring = run.secondMac(window);
+        code = co_await std::move(restoring);
     }
     run.finish();
     co_return *code;

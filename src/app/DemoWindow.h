@@ -11,6 +11,8 @@
 
 namespace corvanta {
 
+class Store;
+
 // A demo world running for `corvanta demo`, as the main window opens on it:
 // the launch arguments --sandbox `sandbox` --mock `mock`, code signatures
 // judged against the demo authority in `anchors`, on the Mac `macOS` and
@@ -35,5 +37,11 @@ struct DemoSession {
 // The window's builder fills it in (DemoWindow.cpp), together with a
 // QApplication in main() for a demo with a display.
 QCoro::Task<std::optional<int>> openDemoWindow(const DemoSession& session);
+
+// HOOK for the window of the demo's second act: the Library view of `store`
+// (the second Mac, signed in) in a window of its own, finishing with the exit
+// code when the user closes it or Ctrl-C asks to stop. None when this build
+// or this run has no window.
+QCoro::Task<std::optional<int>> openLibraryWindow(Store& store, std::function<bool()> stopRequested);
 
 } // namespace corvanta

@@ -1,8 +1,8 @@
 #include "app/Commands.h"
 #include "codesign/MachO.h"
 #include "codesign/PortableCodeSigning.h"
+#include "codesign/PropertyList.h"
 #include "discovery/ElectronFeed.h"
-#include "discovery/PropertyList.h"
 #include "discovery/Scanner.h"
 
 #include <QDateTime>

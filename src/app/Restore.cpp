@@ -1,4 +1,5 @@
 #include "app/Commands.h"
+#include "app/RestoreText.h"
 #include "app/StoreCommand.h"
 #include "base/Error.h"
 #include "model/LibraryItem.h"
@@ -16,35 +17,6 @@ namespace corvanta {
 
 namespace {
 
-QString phaseName(const InstallPhase& phase)
-{
-    switch (phase.kind) {
-    case InstallPhase::Kind::idle:
-        return u"idle"_s;
-    case InstallPhase::Kind::queued:
-        return u"queued"_s;
-    case InstallPhase::Kind::downloading:
-        return u"downloading"_s;
-    case InstallPhase::Kind::verifying:
-        return u"verifying"_s;
-    case InstallPhase::Kind::installing:
-        return u"installing"_s;
-    case InstallPhase::Kind::done:
-        return u"done"_s;
-    case InstallPhase::Kind::failed:
-        return u"failed"_s;
-    case InstallPhase::Kind::blocked:
-        return u"blocked"_s;
-    }
-    return {};
-}
-
-QString candidateText(const Release& release)
-{
-    return label(release.kind) + u' ' + release.label()
-        + (release.download ? u" <"_s + release.download->url.toString() + u'>' : QString());
-}
-
 QJsonObject routeJson(const Route& route)
 {
     if (const Route::Install* install = route.install()) {
@@ -58,20 +30,6 @@ QJsonObject routeJson(const Route& route)
     const Route::Manual* manual = route.manual();
     return { { u"kind"_s, u"manual"_s }, { u"page"_s, manual->page.toString() },
         { u"reason"_s, manual->reason } };
-}
-
-QString routeText(const Route& route)
-{
-    if (const Route::Install* install = route.install()) {
-        QStringList lines;
-        for (const Release& release : install->candidates)
-            lines << candidateText(release);
-        return u"install from "_s + lines.join(u", then "_s);
-    }
-    if (const Route::Store* store = route.store())
-        return u"App Store <"_s + store->link.toString() + u'>';
-    const Route::Manual* manual = route.manual();
-    return u"get it yourself <"_s + manual->page.toString() + u">: "_s + manual->reason;
 }
 
 // What one row went through, as it happened.

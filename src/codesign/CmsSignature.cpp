@@ -6,6 +6,9 @@
 #include "platform/CodeSigning.h"
 
 #include <algorithm>
+#include <mutex>
+
+#include <QHash>
 
 #include <openssl/ts.h>
 
@@ -434,7 +437,9 @@ SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirector
     return result;
 }
 
-Certificate signerCertificate(const QByteArray& cms)
+namespace {
+
+Certificate decodeSignerCertificate(const QByteArray& cms)
 {
     const unsigned char* cursor = reinterpret_cast<const unsigned char*>(cms.constData());
     CmsPtr message(d2i_CMS_ContentInfo(nullptr, &cursor, long(cms.size())));
@@ -449,6 +454,31 @@ Certificate signerCertificate(const QByteArray& cms)
     }
     ERR_clear_error();
     return out;
+}
+
+} // namespace
+
+Certificate signerCertificate(const QByteArray& cms)
+{
+    // Every scan reads the same signatures again, and decoding one costs more
+    // than the rest of reading its app (OpenSSL 3 decodes each certificate's
+    // public key through its provider machinery). The same bytes name the same
+    // leaf, so a scan decodes each signature once per run of the program.
+    static std::mutex guard;
+    // Never destroyed: certificates must not outlive OpenSSL's own clean-up at exit.
+    static auto* decoded = new QHash<QByteArray, Certificate>();
+    {
+        const std::lock_guard lock(guard);
+        if (const auto found = decoded->constFind(cms); found != decoded->cend())
+            return *found;
+    }
+    const Certificate leaf = decodeSignerCertificate(cms);
+    const std::lock_guard lock(guard);
+    // About one signature per installed app; a bound keeps hostile churn small.
+    if (decoded->size() >= 2048)
+        decoded->clear();
+    decoded->insert(QByteArray(cms.constData(), cms.size()), leaf);
+    return leaf;
 }
 
 bool certificateNamesTeam(X509* leaf, const QString& team)

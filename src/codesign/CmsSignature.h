@@ -31,7 +31,7 @@ SignerCheck checkSignature(const QByteArray& cms, const std::vector<CodeDirector
     const TrustAnchors& anchors, const QDateTime& now, bool considerExpiration);
 
 // The certificate of the one signer of `cms`, read without verifying anything;
-// none when the blob carries no such certificate.
+// none when the blob carries no such certificate. Remembers what it decoded.
 Certificate signerCertificate(const QByteArray& cms);
 
 // Whether `team` is one of the leaf's subject OUs: what ties a CodeDirectory's

@@ -128,8 +128,10 @@ QByteArray buildSeal(const CodeLocation& location)
             break;
         }
     }
-    return PropertyList::toXml(QVariantMap { { u"files"_s, files }, { u"files2"_s, files2 },
-        { u"rules"_s, ResourceRules::standardRules() }, { u"rules2"_s, ResourceRules::standardRules2() } });
+    return PropertyList::serialize(QVariantMap { { u"files"_s, files }, { u"files2"_s, files2 },
+                                       { u"rules"_s, ResourceRules::standardRules() },
+                                       { u"rules2"_s, ResourceRules::standardRules2() } },
+        PropertyList::Format::xml);
 }
 
 } // namespace

@@ -1,20 +1,32 @@
 #include "codesign/MappedFile.h"
 
 #include <QFile>
-#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvanta::codesign {
 
 std::optional<MappedFile> MappedFile::open(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.isFile())
+    // One open and the descriptor's own attributes, no separate stat: opened
+    // without blocking, since a FIFO in place of the file would never answer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return std::nullopt;
+    }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
     MappedFile mapped;
-    const qint64 size = file->size();
+    const qint64 size = qint64(st.st_size);
     if (size > 0) {
         uchar* data = file->map(0, size);
         if (!data)

@@ -160,8 +160,8 @@ QByteArray buildCms(const QByteArray& codeDirectory, const SignatureContent& con
     // Apple's attributes naming the directory: a property list of truncated
     // hashes, and (algorithm, full hash) pairs.
     const QByteArray fullHash = Digest::of(HashType::sha256, ByteView(codeDirectory));
-    const QByteArray plist
-        = PropertyList::toXml(QVariantMap { { u"cdhashes"_s, QVariantList { fullHash.left(20) } } });
+    const QByteArray plist = PropertyList::serialize(
+        { { u"cdhashes"_s, QVariantList { fullHash.left(20) } } }, PropertyList::Format::xml);
     const Asn1ObjectPtr plistOid(OBJ_txt2obj("1.2.840.113635.100.9.1", 1));
     CMS_signed_add1_attr_by_OBJ(
         signer, plistOid.get(), V_ASN1_OCTET_STRING, plist.constData(), int(plist.size()));

@@ -7,7 +7,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <set>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <QDir>
 #include <QFile>
@@ -94,16 +98,15 @@ int checkSpecialSlot(const CodeDirectory& directory, int slot, const std::option
     return hash == directory.specialSlotHash(slot)->toByteArray() ? SigningStatus::ok : mismatch;
 }
 
-bool pagesMatch(const CodeDirectory& directory, ByteView slice)
+// Pages [first, end) of the code against their slots.
+bool pagesMatch(const CodeDirectory& directory, ByteView slice, std::uint32_t first, std::uint32_t end)
 {
-    if (directory.codeLimit > slice.size())
-        return false;
     Digest digest(directory.hashType);
     if (!digest.valid())
         return false;
     const std::uint64_t pageSize = directory.pageSize() ? directory.pageSize() : directory.codeLimit;
     std::uint8_t hash[64];
-    for (std::uint32_t i = 0; i < directory.codeSlotCount; ++i) {
+    for (std::uint32_t i = first; i < end; ++i) {
         const std::uint64_t start = std::uint64_t(i) * pageSize;
         const std::uint64_t length = std::min(pageSize, directory.codeLimit - start);
         const std::uint32_t size = digest.into(*slice.sub(start, length), hash);
@@ -111,6 +114,38 @@ bool pagesMatch(const CodeDirectory& directory, ByteView slice)
             return false;
     }
     return true;
+}
+
+bool pagesMatch(const CodeDirectory& directory, ByteView slice)
+{
+    if (directory.codeLimit > slice.size())
+        return false;
+    // Pages hash independently, so large code is split over the cores; below
+    // about 32 MB a share, starting a thread costs more than it saves.
+    constexpr std::uint64_t share = 32ull << 20;
+    const std::uint32_t count = directory.codeSlotCount;
+    const std::uint64_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::uint32_t parts
+        = std::uint32_t(std::clamp<std::uint64_t>(directory.codeLimit / share, 1, cores));
+    if (parts == 1 || count < parts)
+        return pagesMatch(directory, slice, 0, count);
+    std::vector<std::future<bool>> others;
+    const std::uint32_t each = count / parts;
+    bool match = true;
+    for (std::uint32_t part = 1; part < parts; ++part) {
+        const std::uint32_t first = part * each;
+        const std::uint32_t end = part + 1 == parts ? count : first + each;
+        try {
+            others.push_back(std::async(std::launch::async,
+                [&directory, slice, first, end] { return pagesMatch(directory, slice, first, end); }));
+        } catch (const std::system_error&) {
+            match = pagesMatch(directory, slice, first, end) && match; // no thread to spare
+        }
+    }
+    match = pagesMatch(directory, slice, 0, each) && match;
+    for (std::future<bool>& other : others)
+        match = other.get() && match;
+    return match;
 }
 
 std::optional<QByteArray> embeddedInfoPlist(const SliceSignature& slice)

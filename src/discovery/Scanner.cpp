@@ -1,7 +1,7 @@
 #include "discovery/Scanner.h"
 
+#include "codesign/PropertyList.h"
 #include "discovery/ElectronFeed.h"
-#include "discovery/PropertyList.h"
 
 #include <algorithm>
 #include <exception>

@@ -79,12 +79,19 @@ void StagingFolder::noteReplacing(const QString& staged, const QString& installe
 StagingFolder::StagingFolder(const QString& parent, const QString& prefix)
     : m_path(parent + u'/' + prefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
 {
-    if (::mkdir(QFile::encodeName(m_path).constData(), 0700) != 0)
-        throw SystemError::fromErrno(u"Can't create "_s + m_path);
-    m_lock = lockFolder(m_path);
-    if (m_lock < 0) {
-        const SystemError error = SystemError::fromErrno(u"Can't lock "_s + m_path);
-        files::removeTree(m_path);
+    // Made and locked under a name no sweep takes for ours, then renamed (the
+    // lock goes with the folder): another process's sweep can never find it
+    // unlocked between the two steps and remove it from under us.
+    const QString unlocked = m_path + u".new"_s;
+    if (::mkdir(QFile::encodeName(unlocked).constData(), 0700) != 0)
+        throw SystemError::fromErrno(u"Can't create "_s + unlocked);
+    m_lock = lockFolder(unlocked);
+    if (m_lock < 0
+        || ::rename(QFile::encodeName(unlocked).constData(), QFile::encodeName(m_path).constData()) != 0) {
+        const SystemError error = SystemError::fromErrno(u"Can't lock "_s + unlocked);
+        if (m_lock >= 0)
+            ::close(m_lock);
+        files::removeTree(unlocked);
         throw error;
     }
 }

@@ -91,7 +91,7 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     const Downloaded file = co_await std::move(transfer);
 
     report(InstallPhase::verifying());
-    auto verifying = blocking([file, app, release] { return checkDownload(file.path, app, release); });
+    auto verifying = blocking([file, app, release] { return checkDownload(file, app, release); });
     QStringList log = co_await std::move(verifying);
 
     // Unpacked beside the installed app, in a private staging folder that
@@ -136,11 +136,11 @@ QCoro::Task<QStringList> Updater::install(InstalledApp app, Release release, Pha
     co_return log;
 }
 
-QStringList Updater::checkDownload(const QString& file, const InstalledApp& app, const Release& release)
+QStringList Updater::checkDownload(const Downloaded& file, const InstalledApp& app, const Release& release)
 {
     const Download& download = *release.download;
     QStringList log;
-    const qint64 size = sizeOnDisk(file);
+    const qint64 size = sizeOnDisk(file.path);
     if (size < 1)
         throw UpdateError(u"The download is empty."_s);
     if (download.size && *download.size >= 1) {
@@ -161,7 +161,7 @@ QStringList Updater::checkDownload(const QString& file, const InstalledApp& app,
         log.append(u"SHA-256 matches the source"_s);
     }
     if (app.edKey) {
-        switch (checkEdDSA(*app.edKey, download.edSignature.value_or(QString()), file)) {
+        switch (checkEdDSA(*app.edKey, download.edSignature.value_or(QString()), file.path)) {
         case EdDSA::malformed:
             throw UpdateError(u"The EdDSA key or signature is malformed."_s);
         case EdDSA::mismatch:
@@ -199,15 +199,20 @@ QStringList Updater::checkApp(
 {
     const CodeSigning& codeSigning = m_services.codeSigning;
     QStringList log;
-    std::optional<QString> revocationNote;
-    const std::optional<QString> newTeam = validSignature(newApp, &revocationNote);
+    // Valid against the requirement means valid, so one pass over the bundle
+    // does for both checks; only a refusal checks the signature alone, to
+    // tell which of the two failed.
+    ValidityResult meets;
+    if (requirement)
+        meets = codeSigning.checkValidity(newApp, ValidityFlags::installer, requirement);
+    std::optional<QString> revocationNote = meets.revocationNote;
+    std::optional<QString> newTeam;
+    if (!requirement || !meets.isValid())
+        newTeam = validSignature(newApp, &revocationNote);
     // Revocation couldn't be checked, and the platform lets that pass: say so.
     if (revocationNote)
         log.append(*revocationNote);
     if (requirement) {
-        // The same code's certificates were just asked about; once is enough.
-        const ValidityResult meets = codeSigning.checkValidity(
-            newApp, ValidityFlags::installer & ~ValidityFlags::enforceRevocationChecks, requirement);
         if (meets.status == SigningStatus::staticCodeNotFound)
             throw UpdateError(u"The new version isn't code signed."_s);
         if (!meets.isValid()) {

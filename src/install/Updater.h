@@ -44,10 +44,13 @@ using ProgressCallback = std::function<void(double)>;
 // Asked before an installer package runs as root; true to go ahead.
 using ConsentCallback = std::function<QCoro::Task<bool>(PackageConsent)>;
 
-// The file a download saved and the length the server announced.
+// The file a download saved, the length the server announced and the
+// SHA-256 of the bytes saved, hashed as they arrived so that the file isn't
+// read again for its checksum.
 struct Downloaded {
     QString path;
     qint64 announced = -1; // -1 when the server announced none
+    std::optional<QString> sha256; // 64 lower-case hexadecimal digits
 };
 
 // The app an unpacked download holds.
@@ -132,6 +135,8 @@ public:
 
     // 64 lower-case hexadecimal digits; read errors throw SystemError.
     static QString sha256(const QString& file);
+    // The digest the download took of its bytes, else `sha256` of its file.
+    static QString sha256(const Downloaded& file);
 
     // Checks the Ed25519 signature (Base64) of the whole file against the
     // public key (Base64 of 32 raw bytes). Read errors throw SystemError.
@@ -252,7 +257,7 @@ public:
 private:
     // Checks 6 to 9a of the update: the downloaded file against what the
     // source published. Returns their log lines.
-    static QStringList checkDownload(const QString& file, const InstalledApp& app, const Release& release);
+    static QStringList checkDownload(const Downloaded& file, const InstalledApp& app, const Release& release);
     // Checks 11 to 15: the unpacked app against the installed one.
     QStringList checkApp(
         const QString& newApp, const InstalledApp& app, const std::optional<QString>& requirement) const;

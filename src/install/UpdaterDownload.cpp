@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QUuid>
 
+#include <openssl/evp.h>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -98,18 +99,45 @@ QString numberText(qint64 n)
     return QString::number(n);
 }
 
+struct FreeDigest {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
 // What the observer and the completion share for one transfer.
 struct Watch {
     std::optional<QString> abort; // the refusal that stopped the transfer
     QFile file; // the body as it arrives
+    // SHA-256 of exactly the bytes written, taken while they are at hand
+    // (hashing on a thread of its own measured slower on a busy machine).
+    std::unique_ptr<EVP_MD_CTX, FreeDigest> digest { EVP_MD_CTX_new() };
     qint64 received = 0;
     double reported = -1;
 };
+
+QString hexDigest(EVP_MD_CTX* context)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context, digest, &length) != 1)
+        throw SystemError(u"SHA-256 is not available."_s, ENOSYS);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), length).toHex());
+}
 
 bool isRedirect(QNetworkReply* reply)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     return status.isValid() && status.toInt() >= 300 && status.toInt() <= 399;
+}
+
+constexpr qint64 maxErrorPageSize = 1024 * 1024;
+
+// An HTTP status outside 2xx and 3xx: the body is an error page, not the file.
+std::optional<int> failedStatus(QNetworkReply* reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || (status.toInt() >= 200 && status.toInt() <= 399))
+        return std::nullopt;
+    return status.toInt();
 }
 
 // The length the response's header announces; -1 without one.
@@ -199,6 +227,8 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
     } discard { watch, partial };
     if (!watch->file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         throw SystemError(u"Can't make %1 private: %2"_s.arg(partial, watch->file.errorString()), EIO);
+    if (!watch->digest || EVP_DigestInit_ex(watch->digest.get(), EVP_sha256(), nullptr) != 1)
+        throw SystemError(u"SHA-256 is not available."_s, ENOSYS);
 
     QNetworkRequest request(url);
     request.setTransferTimeout(Net::requestTimeoutMs);
@@ -211,15 +241,20 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
     reply->setReadBufferSize(256 * 1024);
 
     QNetworkReply* raw = reply.get();
+    // The first refusal stops the transfer; Qt's abort is immediate and once is enough.
     auto stop = [watch, raw](const QString& text) {
-        if (!watch->abort)
-            watch->abort = text;
+        if (watch->abort)
+            return;
+        watch->abort = text;
         raw->abort();
     };
     // Headers arrive before the body: a length that can't be right stops
     // the transfer before a byte of it is stored.
     QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [watch, raw, expected, stop] {
         if (isRedirect(raw) || watch->abort)
+            return;
+        // An error page's length says nothing about the file: the status is the news.
+        if (failedStatus(raw))
             return;
         if (const auto text = refusal(announcedLength(raw), watch->received, expected))
             stop(*text);
@@ -231,23 +266,31 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
         const QByteArray chunk = raw->readAll();
         if (chunk.isEmpty() || watch->abort || isRedirect(raw))
             return;
+        // An error page is read to its end and dropped, unless it never ends.
+        if (const auto status = failedStatus(raw)) {
+            watch->received += chunk.size();
+            if (watch->received > maxErrorPageSize)
+                stop(u"Download failed: HTTP %1."_s.arg(*status));
+            return;
+        }
         if (watch->received + chunk.size() > maxDownloadSize) {
             stop(u"The download is larger than 4 GB, far bigger than any app. Stopped."_s);
             return;
         }
         watch->received += chunk.size();
-        if (watch->file.write(chunk) != chunk.size())
+        if (watch->file.write(chunk) != chunk.size()) {
             stop(u"Download failed: "_s + watch->file.errorString());
+            return;
+        }
+        EVP_DigestUpdate(watch->digest.get(), chunk.constData(), std::size_t(chunk.size()));
     };
     QObject::connect(raw, &QNetworkReply::readyRead, raw, consume);
     QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
         [watch, raw, expected, stop, progress](qint64 received, qint64 total) {
             if (isRedirect(raw))
                 return;
-            if (watch->abort) {
-                raw->abort();
+            if (watch->abort || failedStatus(raw))
                 return;
-            }
             const double fraction = total > 0 ? std::clamp(double(received) / double(total), 0.0, 1.0) : 0.0;
             // Every thousandth is plenty for a progress bar, and spares the
             // caller a call per network packet.
@@ -288,12 +331,13 @@ QCoro::Task<Downloaded> Updater::download(QNetworkAccessManager& session, QUrl u
         throw SystemError(
             u"Can't write %1: %2"_s.arg(partial, watch->file.errorString()), errno != 0 ? errno : EIO);
     watch->file.close();
+    const QString digest = hexDigest(watch->digest.get());
     const QString name = suggestedFileName(raw->rawHeader("Content-Disposition"), raw->url());
     const QString saved = into + u'/' + name;
     if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(saved).constData()) != 0)
         throw SystemError::fromErrno(u"Can't move the download to %1"_s.arg(saved));
     discard.keep = true;
-    co_return Downloaded { saved, announcedLength(raw) };
+    co_return Downloaded { saved, announcedLength(raw), digest };
 }
 
 QCoro::Task<Downloaded> Updater::downloadInto(

@@ -1,5 +1,5 @@
 #include "base/Error.h"
-#include "discovery/PropertyList.h"
+#include "codesign/PropertyList.h"
 #include "install/FileTree.h"
 #include "install/Updater.h"
 #include "platform/Rename.h"

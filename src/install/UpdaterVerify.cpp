@@ -99,6 +99,11 @@ QString Updater::sha256(const QString& file)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest.data()), length).toHex());
 }
 
+QString Updater::sha256(const Downloaded& file)
+{
+    return file.sha256 ? *file.sha256 : sha256(file.path);
+}
+
 Updater::EdDSA Updater::checkEdDSA(const QString& key, const QString& signature, const QString& file)
 {
     const auto keyBytes = strictBase64(key);

@@ -1,7 +1,7 @@
 #include "views/AppIcon.h"
 
+#include "codesign/PropertyList.h"
 #include "discovery/InstalledApp.h"
-#include "discovery/PropertyList.h"
 #include "views/Look.h"
 
 #include <QCoreApplication>

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "demo/Emulators.h"
+
 #include <optional>
 
 #include <QByteArray>
 #include <QList>
-#include <QProcess>
 #include <QString>
-#include <QTemporaryDir>
 
 namespace corvanta::test {
 
@@ -17,9 +17,8 @@ struct OobCode {
     QString oobCode;
 };
 
-// The real Firebase Authentication emulator (firebase-tools, installed by
-// scripts/setup.sh) on a free port of 127.0.0.1, project "demo-test". The
-// constructor returns once it answers HTTP; failing to start fails the test.
+// The demo's Authentication emulator with the administrator requests tests
+// make. The constructor returns once it serves; failing to start fails the test.
 class AuthEmulator {
 public:
     AuthEmulator();
@@ -27,28 +26,24 @@ public:
     AuthEmulator(const AuthEmulator&) = delete;
     AuthEmulator& operator=(const AuthEmulator&) = delete;
 
-    bool running() const { return m_process.state() == QProcess::Running; }
+    bool running() const { return m_emulator.running(); }
     // "127.0.0.1:PORT", as FIREBASE_AUTH_EMULATOR_HOST takes it.
-    QString host() const;
+    QString host() const { return m_emulator.host(); }
 
     // Every out-of-band code issued since the last clear().
     QList<OobCode> oobCodes();
     // Deletes every account; the codes already issued stay listed.
     void clear();
 
-    static constexpr auto project = "demo-test";
-    // Where scripts/setup.sh puts the command; CORVANTA_FIREBASE overrides it.
-    static QString command();
+    static constexpr auto project = demo::Emulator::project;
+    static QString command() { return demo::Emulator::firebaseCommand(); }
 
 private:
     // Sends an administrator request to the emulator and returns the body;
     // none when nothing answered.
     std::optional<QByteArray> admin(const QByteArray& verb, const QString& path);
-    bool waitUntilAnswering();
 
-    QTemporaryDir m_folder;
-    QProcess m_process;
-    quint16 m_port = 0;
+    demo::Emulator m_emulator { demo::Emulator::Kind::authentication };
 };
 
 } // namespace corvanta::test

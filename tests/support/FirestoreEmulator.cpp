@@ -1,30 +1,21 @@
 #include "support/FirestoreEmulator.h"
 
-#include "support/EmulatorProcess.h"
+#include "base/Error.h"
+#include "support/Await.h"
 
-#include <csignal>
-
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTcpServer>
 
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 
 namespace corvanta::test {
 
 namespace {
-
-const QString packagedJar
-    = u"/usr/lib/google-cloud-sdk/platform/cloud-firestore-emulator/cloud-firestore-emulator.jar"_s;
 
 // A Firestore value in plain JSON, for comparing whole documents at a glance.
 QJsonValue plain(const QJsonObject& value)
@@ -41,64 +32,16 @@ QJsonValue plain(const QJsonObject& value)
 
 } // namespace
 
-QString FirestoreEmulator::jar()
-{
-    const QString given = qEnvironmentVariable("CORVANTA_FIRESTORE_JAR");
-    if (!given.isEmpty())
-        return given;
-    if (QFile::exists(packagedJar))
-        return packagedJar;
-    const QString cache
-        = qEnvironmentVariable("FIREBASE_EMULATORS_PATH", QDir::homePath() + u"/.cache/firebase/emulators"_s);
-    const QStringList downloaded
-        = QDir(cache).entryList({ u"cloud-firestore-emulator-v*.jar"_s }, QDir::Files, QDir::Name);
-    return downloaded.isEmpty() ? packagedJar : QDir(cache).filePath(downloaded.last());
-}
-
-QString FirestoreEmulator::rulesFile()
-{
-    return QStringLiteral(CORVANTA_TESTS_DIR "/../firestore.rules");
-}
-
 FirestoreEmulator::FirestoreEmulator()
 {
-    if (!QFile::exists(jar())) {
-        ADD_FAILURE() << "no Firestore emulator at " << qPrintable(jar()) << ": run scripts/setup.sh --tests";
-        return;
+    try {
+        await(m_emulator.start(), std::chrono::seconds(120));
+    } catch (const Error& error) {
+        ADD_FAILURE() << error.description().toStdString();
     }
-    {
-        QTcpServer probe;
-        EXPECT_TRUE(probe.listen(QHostAddress::LocalHost));
-        m_port = probe.serverPort();
-    }
-    const QStringList options { u"--host=127.0.0.1"_s, u"--port=%1"_s.arg(m_port),
-        u"--project_id="_s + m_project, u"--single_project_mode=true"_s, u"--rules="_s + rulesFile() };
-    // The Debian package's jar names no main class; the downloaded one does.
-    const QStringList launcher = jar() == packagedJar ? QStringList { u"-cp"_s, jar(),
-        u"com.google.cloud.datastore.emulator.firestore.CloudFirestore"_s, u"start"_s }
-                                                      : QStringList { u"-jar"_s, jar() };
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    // A test program that crashes takes its emulator with it.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_process.start(u"java"_s, QStringList { u"-Duser.language=en"_s } + launcher + options);
-    QByteArray output;
-    const QDeadlineTimer deadline(60'000);
-    while (!output.contains("Dev App Server is now running")
-        && m_process.waitForReadyRead(int(deadline.remainingTime())))
-        output += m_process.readAll();
-    if (!output.contains("Dev App Server is now running"))
-        ADD_FAILURE() << "the Firestore emulator didn't start:\n" << output.toStdString();
 }
 
-FirestoreEmulator::~FirestoreEmulator()
-{
-    stopEmulator(m_process);
-}
-
-QString FirestoreEmulator::host() const
-{
-    return emulatorHost(m_port);
-}
+FirestoreEmulator::~FirestoreEmulator() = default;
 
 FirestoreAnswer FirestoreEmulator::send(
     const QByteArray& verb, const QString& rest, const QString& token, const std::optional<QJsonObject>& body)

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "demo/Emulators.h"
+
 #include <optional>
 
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
-#include <QProcess>
 #include <QString>
 
 namespace corvanta::test {
@@ -16,9 +17,8 @@ struct FirestoreAnswer {
     QJsonObject body;
 };
 
-// The real Cloud Firestore emulator (Java) on a free port of 127.0.0.1,
-// project "demo-test", enforcing the repository's firestore.rules. The
-// constructor returns once it serves; failing to start fails the test.
+// The demo's Firestore emulator with the requests tests make past the rules.
+// The constructor returns once it serves; failing to start fails the test.
 class FirestoreEmulator {
 public:
     FirestoreEmulator();
@@ -26,9 +26,9 @@ public:
     FirestoreEmulator(const FirestoreEmulator&) = delete;
     FirestoreEmulator& operator=(const FirestoreEmulator&) = delete;
 
-    bool running() const { return m_process.state() == QProcess::Running; }
+    bool running() const { return m_emulator.running(); }
     // "127.0.0.1:PORT", as FIRESTORE_EMULATOR_HOST takes it.
-    QString host() const;
+    QString host() const { return m_emulator.host(); }
 
     // Deletes every document.
     void clear();
@@ -45,15 +45,11 @@ public:
     QJsonObject fields(const QString& path);
 
     static inline const QString ownerToken = QStringLiteral("owner");
-    // The emulator's jar: CORVANTA_FIRESTORE_JAR, else the Debian package's,
-    // else the one `firebase setup:emulators:firestore` downloads.
-    static QString jar();
-    static QString rulesFile();
+    static QString jar() { return demo::Emulator::firestoreJar(); }
 
 private:
-    QString m_project = QStringLiteral("demo-test");
-    QProcess m_process;
-    quint16 m_port = 0;
+    QString m_project = QString::fromLatin1(demo::Emulator::project);
+    demo::Emulator m_emulator { demo::Emulator::Kind::firestore };
 };
 
 } // namespace corvanta::test

@@ -2,152 +2,40 @@
 
 #include "base/Error.h"
 #include "codesign/PortableCodeSigning.h"
+#include "demo/BundleBuilder.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace corvanta::test {
 
-namespace {
-
-void write(const QString& path, const QByteArray& data, QFile::Permissions permissions = {})
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        ADD_FAILURE() << "can't write " << path.toStdString();
-        return;
-    }
-    file.write(data);
-    file.close();
-    if (permissions)
-        file.setPermissions(permissions);
-}
-
-void link(const QString& target, const QString& path)
-{
-    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0)
-        ADD_FAILURE() << "can't link " << path.toStdString();
-}
-
-QString octal(mode_t mode)
-{
-    return u"%1"_s.arg(int(mode & 07777), 4, 8, QChar(u'0'));
-}
-
-} // namespace
-
 QString makeApp(const QString& folder, const AppShape& shape)
 {
-    const QString app = folder + u'/' + shape.name + u".app"_s;
-    const QString contents = app + u"/Contents"_s;
-    const QByteArray plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                             "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                             "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                             "<plist version=\"1.0\"><dict>\n"
-                             "<key>CFBundleIdentifier</key><string>"
-        + shape.bundleID.toUtf8()
-        + "</string>\n"
-          "<key>CFBundleShortVersionString</key><string>"
-        + shape.version.toUtf8()
-        + "</string>\n"
-          "<key>CFBundleVersion</key><string>"
-        + shape.build.toUtf8()
-        + "</string>\n"
-          "<key>CFBundleExecutable</key><string>"
-        + shape.name.toUtf8() + "</string>\n"
-        + (shape.edKey ? "<key>SUPublicEDKey</key><string>" + shape.edKey->toUtf8() + "</string>\n"
-                       : QByteArray())
-        + "</dict></plist>\n";
-    write(contents + u"/Info.plist"_s, plist);
-    write(contents + u"/MacOS/"_s + shape.name, "#!/bin/sh\n# " + shape.payload + "\n",
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-            | QFile::ReadOther | QFile::ExeOther);
-    write(contents + u"/Resources/en.lproj/Strings.txt"_s, "Hello " + shape.payload);
-    const QString framework = contents + u"/Frameworks/Kit.framework"_s;
-    write(framework + u"/Versions/A/Kit"_s, "kit " + shape.payload);
-    write(framework + u"/Versions/A/Resources/Info.plist"_s, "kit plist");
-    link(u"A"_s, framework + u"/Versions/Current"_s);
-    link(u"Versions/Current/Kit"_s, framework + u"/Kit"_s);
-    link(u"Versions/Current/Resources"_s, framework + u"/Resources"_s);
+    const QString kit = u"Contents/Frameworks/Kit.framework"_s;
+    demo::BundleBuilder app(folder, shape.name);
+    app.bundleID(shape.bundleID)
+        .version(shape.version)
+        .build(shape.build)
+        .executable(shape.name, "#!/bin/sh\n# " + shape.payload + "\n")
+        .file(u"Contents/Resources/en.lproj/Strings.txt"_s, "Hello " + shape.payload)
+        .file(kit + u"/Versions/A/Kit"_s, "kit " + shape.payload)
+        .file(kit + u"/Versions/A/Resources/Info.plist"_s, "kit plist")
+        .symlink(kit + u"/Versions/Current"_s, u"A"_s)
+        .symlink(kit + u"/Kit"_s, u"Versions/Current/Kit"_s)
+        .symlink(kit + u"/Resources"_s, u"Versions/Current/Resources"_s);
+    if (shape.edKey)
+        app.edKey(*shape.edKey);
     for (int i = 0; i < shape.extraFiles; ++i) {
         QByteArray data(shape.extraSize, char('a' + i % 26));
         data.prepend(shape.payload);
-        write(contents + u"/Resources/extra/%1.bin"_s.arg(i, 4, 10, QChar(u'0')), data);
+        app.file(u"Contents/Resources/extra/%1.bin"_s.arg(i, 4, 10, QChar(u'0')), data);
     }
-    return app;
-}
-
-namespace {
-
-QString describe(const QString& path)
-{
-    struct stat st { };
-    const QByteArray encoded = QFile::encodeName(path);
-    if (::lstat(encoded.constData(), &st) != 0)
-        return u"missing"_s;
-    if (S_ISLNK(st.st_mode)) {
-        char target[4096];
-        const ssize_t length = ::readlink(encoded.constData(), target, sizeof target);
-        return u"link -> "_s + QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
-    }
-    if (S_ISDIR(st.st_mode))
-        return u"dir "_s + octal(st.st_mode);
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (file.open(QIODevice::ReadOnly))
-        hash.addData(&file);
-    return u"file "_s + octal(st.st_mode) + u' ' + QString::fromLatin1(hash.result().toHex().left(16));
-}
-
-} // namespace
-
-Snapshot snapshot(const QString& root)
-{
-    Snapshot items;
-    items.insert(QString(), describe(root));
-    QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (walk.hasNext()) {
-        const QString path = walk.next();
-        items.insert(path.mid(root.size() + 1), describe(path));
-    }
-    return items;
-}
-
-Snapshot under(const QString& prefix, const Snapshot& inner)
-{
-    Snapshot items;
-    for (auto it = inner.begin(); it != inner.end(); ++it)
-        items.insert(it.key().isEmpty() ? prefix : prefix + u'/' + it.key(), it.value());
-    return items;
-}
-
-QString difference(const Snapshot& expected, const Snapshot& actual)
-{
-    QString text;
-    for (auto it = expected.begin(); it != expected.end(); ++it) {
-        if (it.key().isEmpty())
-            continue;
-        if (!actual.contains(it.key()))
-            text += u"missing: "_s + it.key() + u" ("_s + it.value() + u")\n"_s;
-        else if (actual.value(it.key()) != it.value())
-            text += u"changed: "_s + it.key() + u" ("_s + it.value() + u" became "_s + actual.value(it.key())
-                + u")\n"_s;
-    }
-    for (auto it = actual.begin(); it != actual.end(); ++it) {
-        if (!it.key().isEmpty() && !expected.contains(it.key()))
-            text += u"unexpected: "_s + it.key() + u" ("_s + it.value() + u")\n"_s;
-    }
-    return text;
+    return app.create();
 }
 
 InstallSandbox::InstallSandbox()

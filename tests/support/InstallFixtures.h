@@ -1,5 +1,6 @@
 #pragma once
 
+#include "demo/TreeDigest.h"
 #include "install/Updater.h"
 #include "platform/CodeSigning.h"
 #include "platform/DiskImages.h"
@@ -9,6 +10,7 @@
 #include "platform/Workspace.h"
 #include "sources/Net.h"
 #include "support/QtPrinters.h"
+#include "support/Snapshot.h"
 
 #include <functional>
 #include <memory>
@@ -37,18 +39,6 @@ struct AppShape {
 // Writes "<folder>/<name>.app": Info.plist, an executable, resources and a
 // framework with the usual Versions/Current -> A links. Returns its path.
 QString makeApp(const QString& folder, const AppShape& shape);
-
-// Every item under `root` by relative path, with its kind, mode and content
-// ("file 0755 <sha256>", "dir 0755", "link -> A"); the root itself is the
-// empty path.
-using Snapshot = QMap<QString, QString>;
-Snapshot snapshot(const QString& root);
-// The snapshot of a bundle as it shows in its folder's: the root under
-// `prefix`, everything else under `prefix` + "/".
-Snapshot under(const QString& prefix, const Snapshot& inner);
-// A readable list of the differences, empty when equal; the roots themselves
-// (the empty paths) are not compared.
-QString difference(const Snapshot& expected, const Snapshot& actual);
 
 // A private world for one install test: folders for the apps, a trash
 // folder and a temporary folder, which TMPDIR points at while it lives so

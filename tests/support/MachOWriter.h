@@ -1,5 +1,7 @@
 #pragma once
 
+#include "demo/MachOWriter.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -8,19 +10,26 @@
 
 namespace corvanta::test {
 
-// Minimal Mach-O images for fixtures: a 64-bit header, __PAGEZERO, __TEXT with
-// one __text section of `codeSize` bytes derived from `seed`, and __LINKEDIT.
-// They aren't runnable; they are what a signer and verifier see.
+// The demo's Mach-O images with a code size and a seed that makes two
+// "versions" differ in their code.
 namespace MachOWriter {
 
 inline constexpr std::uint32_t x86_64 = 0x01000007;
 inline constexpr std::uint32_t arm64 = 0x0100000C;
 
-QByteArray executable(std::uint32_t cpuType, std::uint64_t codeSize = 20000, std::uint32_t seed = 1);
-// A dynamic library (file type MH_DYLIB), as frameworks hold.
-QByteArray library(std::uint32_t cpuType, std::uint64_t codeSize = 12000, std::uint32_t seed = 1);
-// A universal file of the given thin images, each aligned to 16 KiB.
-QByteArray universal(const std::vector<std::pair<std::uint32_t, QByteArray>>& slices);
+inline QByteArray executable(std::uint32_t cpuType, std::uint64_t codeSize = 20000, std::uint32_t seed = 1)
+{
+    return demo::machOImage(cpuType, QByteArray::number(seed), qint64(codeSize));
+}
+// A dynamic library, as frameworks hold.
+inline QByteArray library(std::uint32_t cpuType, std::uint64_t codeSize = 12000, std::uint32_t seed = 1)
+{
+    return demo::machOImage(cpuType, QByteArray::number(seed), qint64(codeSize), demo::MachOKind::library);
+}
+inline QByteArray universal(const std::vector<std::pair<std::uint32_t, QByteArray>>& slices)
+{
+    return demo::machOUniversal(slices);
+}
 
 // A real arm64 or x86_64 executable from clang and ld64.lld (arm64 output
 // comes linker-signed); empty when the toolchain isn't installed.

@@ -1,6 +1,7 @@
 #include "support/SigningFixtures.h"
 
 #include "codesign/MachO.h"
+#include "demo/BundleBuilder.h"
 #include "support/MachOWriter.h"
 
 #include <QDir>
@@ -19,22 +20,6 @@ namespace corvanta::test {
 QString realworld(const QString& folder, const QString& name)
 {
     return QStringLiteral(CORVANTA_REALWORLD) + u'/' + folder + u'/' + name;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
 }
 
 bool extractZip(const QString& archivePath, const QString& destination)
@@ -153,47 +138,37 @@ SignatureLayout signatureLayout(const QString& path, int slice)
 QString makeSampleApp(
     const QString& folder, const QString& identifier, const QString& version, std::uint32_t seed)
 {
-    const QString app = folder + u"/Example.app"_s;
-    const QString contents = app + u"/Contents"_s;
-    writeFile(contents + u"/Info.plist"_s,
-        u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        u"<key>CFBundleIdentifier</key><string>%1</string>"
-        u"<key>CFBundleExecutable</key><string>Example</string>"
-        u"<key>CFBundleShortVersionString</key><string>%2</string>"
-        u"<key>CFBundleVersion</key><string>%2</string></dict></plist>\n"_s.arg(identifier, version)
-            .toUtf8());
-    writeFile(contents + u"/PkgInfo"_s, "APPL????");
-    writeFile(contents + u"/MacOS/Example"_s,
-        MachOWriter::universal(
-            { { MachOWriter::x86_64, MachOWriter::executable(MachOWriter::x86_64, 30000, seed) },
-                { MachOWriter::arm64, MachOWriter::executable(MachOWriter::arm64, 30000, seed + 1) } }));
-    QFile::setPermissions(
-        contents + u"/MacOS/Example"_s, QFile::permissions(contents + u"/MacOS/Example"_s) | QFile::ExeOwner);
-    writeFile(
-        contents + u"/MacOS/helper-tool"_s, MachOWriter::executable(MachOWriter::arm64, 5000, seed + 2));
-    writeFile(contents + u"/Resources/icon.icns"_s, QByteArray(5000, 'i'));
-    writeFile(contents + u"/Resources/en.lproj/Localizable.strings"_s, "\"Hello\" = \"Hello\";\n");
-    writeFile(contents + u"/Resources/Base.lproj/Main.nib"_s, QByteArray(3000, 'n'));
-    ::symlink("icon.icns", QFile::encodeName(contents + u"/Resources/AppIcon.icns"_s).constData());
-
-    const QString framework = contents + u"/Frameworks/Helper.framework"_s;
-    writeFile(framework + u"/Versions/A/Helper"_s, MachOWriter::library(MachOWriter::arm64, 8000, seed + 3));
-    writeFile(framework + u"/Versions/A/Resources/Info.plist"_s,
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        "<key>CFBundleIdentifier</key><string>com.example.Helper</string>"
-        "<key>CFBundleExecutable</key><string>Helper</string></dict></plist>\n");
-    writeFile(framework + u"/Versions/A/Resources/strings.txt"_s, "framework resource\n");
-    ::symlink("A", QFile::encodeName(framework + u"/Versions/Current"_s).constData());
-    ::symlink("Versions/Current/Helper", QFile::encodeName(framework + u"/Helper"_s).constData());
-    ::symlink("Versions/Current/Resources", QFile::encodeName(framework + u"/Resources"_s).constData());
-
-    const QString loginItem = contents + u"/Library/LoginItems/Launcher.app/Contents"_s;
-    writeFile(loginItem + u"/Info.plist"_s,
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        "<key>CFBundleIdentifier</key><string>com.example.Launcher</string>"
-        "<key>CFBundleExecutable</key><string>Launcher</string></dict></plist>\n");
-    writeFile(loginItem + u"/MacOS/Launcher"_s, MachOWriter::executable(MachOWriter::arm64, 4000, seed + 4));
-    return app;
+    const auto info = [](const char* bundleID, const char* executable) -> QByteArray {
+        return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                          "<key>CFBundleIdentifier</key><string>")
+            + bundleID + "</string><key>CFBundleExecutable</key><string>" + executable
+            + "</string></dict></plist>\n";
+    };
+    const QString framework = u"Contents/Frameworks/Helper.framework"_s;
+    const QString loginItem = u"Contents/Library/LoginItems/Launcher.app/Contents"_s;
+    return demo::BundleBuilder(folder, u"Example"_s)
+        .bundleID(identifier)
+        .version(version)
+        .build(version)
+        .file(u"Contents/PkgInfo"_s, "APPL????")
+        .executable(u"Example"_s,
+            MachOWriter::universal(
+                { { MachOWriter::x86_64, MachOWriter::executable(MachOWriter::x86_64, 30000, seed) },
+                    { MachOWriter::arm64, MachOWriter::executable(MachOWriter::arm64, 30000, seed + 1) } }))
+        .file(u"Contents/MacOS/helper-tool"_s, MachOWriter::executable(MachOWriter::arm64, 5000, seed + 2))
+        .file(u"Contents/Resources/icon.icns"_s, QByteArray(5000, 'i'))
+        .file(u"Contents/Resources/en.lproj/Localizable.strings"_s, "\"Hello\" = \"Hello\";\n")
+        .file(u"Contents/Resources/Base.lproj/Main.nib"_s, QByteArray(3000, 'n'))
+        .symlink(u"Contents/Resources/AppIcon.icns"_s, u"icon.icns"_s)
+        .file(framework + u"/Versions/A/Helper"_s, MachOWriter::library(MachOWriter::arm64, 8000, seed + 3))
+        .file(framework + u"/Versions/A/Resources/Info.plist"_s, info("com.example.Helper", "Helper"))
+        .file(framework + u"/Versions/A/Resources/strings.txt"_s, "framework resource\n")
+        .symlink(framework + u"/Versions/Current"_s, u"A"_s)
+        .symlink(framework + u"/Helper"_s, u"Versions/Current/Helper"_s)
+        .symlink(framework + u"/Resources"_s, u"Versions/Current/Resources"_s)
+        .file(loginItem + u"/Info.plist"_s, info("com.example.Launcher", "Launcher"))
+        .file(loginItem + u"/MacOS/Launcher"_s, MachOWriter::executable(MachOWriter::arm64, 4000, seed + 4))
+        .create();
 }
 
 } // namespace corvanta::test

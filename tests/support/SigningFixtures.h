@@ -1,5 +1,7 @@
 #pragma once
 
+#include "demo/Files.h"
+
 #include <cstdint>
 
 #include <QByteArray>
@@ -10,8 +12,8 @@ namespace corvanta::test {
 // A file of the real-world collection (../shared/realworld/<folder>/<name>).
 QString realworld(const QString& folder, const QString& name);
 
-QByteArray readFile(const QString& path);
-void writeFile(const QString& path, const QByteArray& bytes);
+using demo::readFile;
+using demo::writeFile;
 
 // Extracts a zip archive into `destination` with its symbolic links and modes;
 // false when the archive can't be read.

@@ -24,33 +24,26 @@ namespace corvanta::test {
 
 namespace {
 
-KeyPtr newKey()
+Certificate share(X509* certificate)
 {
-    return KeyPtr(EVP_EC_gen("P-256"));
+    return shareCertificate(certificate);
 }
 
-X509Ptr newCertificate(X509_NAME* subject, EVP_PKEY* subjectKey, X509* issuer, const QDateTime& notBefore,
+// A certificate for `subject` issued by `issuer` and signed with
+// `issuerKey`; either null: by itself, with its own key.
+SigningIdentity issue(const demo::NamePtr& subject, X509* issuer, EVP_PKEY* issuerKey,
+    std::initializer_list<std::pair<int, const char*>> extensions, const QDateTime& notBefore,
     const QDateTime& notAfter)
 {
-    X509Ptr certificate(X509_new());
-    X509_set_version(certificate.get(), 2);
-    unsigned char serial[12];
-    RAND_bytes(serial, sizeof serial);
-    serial[0] &= 0x7f;
-    BIGNUM* number = BN_bin2bn(serial, sizeof serial, nullptr);
-    BN_to_ASN1_INTEGER(number, X509_get_serialNumber(certificate.get()));
-    BN_free(number);
-    ASN1_TIME_set(X509_getm_notBefore(certificate.get()), time_t(notBefore.toSecsSinceEpoch()));
-    ASN1_TIME_set(X509_getm_notAfter(certificate.get()), time_t(notAfter.toSecsSinceEpoch()));
-    X509_set_subject_name(certificate.get(), subject);
-    X509_set_issuer_name(certificate.get(), issuer ? X509_get_subject_name(issuer) : subject);
-    X509_set_pubkey(certificate.get(), subjectKey);
-    return certificate;
-}
-
-Certificate share(const X509Ptr& certificate)
-{
-    return shareCertificate(certificate.get());
+    KeyPtr key = demo::newKey();
+    X509Ptr certificate = demo::newCertificate(subject.get(), key.get(), issuer, notBefore, notAfter);
+    for (const auto& [nid, value] : extensions)
+        demo::addExtension(certificate.get(), issuer, nid, value);
+    X509_sign(certificate.get(), issuerKey ? issuerKey : key.get(), EVP_sha256());
+    SigningIdentity identity;
+    identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
+    identity.leaf = share(certificate.get());
+    return identity;
 }
 
 QDateTime dayAgo()
@@ -114,146 +107,32 @@ std::optional<bool> post(quint16 port, const QByteArray& request)
 
 } // namespace
 
-struct TestAuthority::Keys {
-    KeyPtr rootKey;
-    X509Ptr root;
-    KeyPtr intermediateKey;
-    X509Ptr intermediate;
-};
-
 TestAuthority::TestAuthority(const QString& name)
-    : m_keys(std::make_unique<Keys>())
+    : DemoAuthority(name)
 {
-    const QDateTime from = QDateTime::currentDateTimeUtc().addYears(-10);
-    const QDateTime until = QDateTime::currentDateTimeUtc().addYears(20);
-
-    m_keys->rootKey = newKey();
-    X509_NAME* rootName = X509_NAME_new();
-    demo::addNameEntry(rootName, "C", u"US"_s);
-    demo::addNameEntry(rootName, "O", u"Test Apple Inc."_s);
-    demo::addNameEntry(rootName, "OU", u"Test Certification Authority"_s);
-    demo::addNameEntry(rootName, "CN", name);
-    m_keys->root = newCertificate(rootName, m_keys->rootKey.get(), nullptr, from, until);
-    X509_NAME_free(rootName);
-    demo::addExtension(m_keys->root.get(), nullptr, NID_basic_constraints, "critical,CA:TRUE");
-    demo::addExtension(m_keys->root.get(), nullptr, NID_key_usage, "critical,keyCertSign,cRLSign");
-    demo::addExtension(m_keys->root.get(), nullptr, NID_subject_key_identifier, "hash");
-    X509_sign(m_keys->root.get(), m_keys->rootKey.get(), EVP_sha256());
-
-    m_keys->intermediateKey = newKey();
-    X509_NAME* intermediateName = X509_NAME_new();
-    demo::addNameEntry(intermediateName, "CN", u"Developer ID Certification Authority"_s);
-    demo::addNameEntry(intermediateName, "OU", u"Test Certification Authority"_s);
-    demo::addNameEntry(intermediateName, "O", u"Test Apple Inc."_s);
-    demo::addNameEntry(intermediateName, "C", u"US"_s);
-    m_keys->intermediate
-        = newCertificate(intermediateName, m_keys->intermediateKey.get(), m_keys->root.get(), from, until);
-    X509_NAME_free(intermediateName);
-    demo::addExtension(
-        m_keys->intermediate.get(), m_keys->root.get(), NID_basic_constraints, "critical,CA:TRUE");
-    demo::addExtension(
-        m_keys->intermediate.get(), m_keys->root.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
-    demo::addExtension(m_keys->intermediate.get(), m_keys->root.get(), NID_subject_key_identifier, "hash");
-    demo::addExtension(
-        m_keys->intermediate.get(), m_keys->root.get(), NID_authority_key_identifier, "keyid:always");
-    demo::addMarker(m_keys->intermediate.get(), "1.2.840.113635.100.6.2.6", false);
-    X509_sign(m_keys->intermediate.get(), m_keys->rootKey.get(), EVP_sha256());
-}
-
-TestAuthority::~TestAuthority() = default;
-TestAuthority::TestAuthority(TestAuthority&&) noexcept = default;
-
-QByteArray TestAuthority::rootDer() const
-{
-    return derOf(m_keys->root.get());
-}
-
-QByteArray TestAuthority::intermediateDer() const
-{
-    return derOf(m_keys->intermediate.get());
-}
-
-TrustAnchors TestAuthority::anchors() const
-{
-    return TrustAnchors({ rootDer() });
 }
 
 SigningIdentity TestAuthority::developerId(const QString& team, const QString& developer) const
 {
-    LeafOptions options;
-    options.team = team;
-    options.developer = developer;
-    return identity(options);
+    return identity({ .team = team, .developer = developer });
 }
 
 SigningIdentity TestAuthority::installerId(const QString& team, const QString& developer) const
 {
-    LeafOptions options;
-    options.team = team;
-    options.developer = developer;
-    options.kind = LeafOptions::Kind::installer;
-    options.rsa = true;
-    return identity(options);
-}
-
-SigningIdentity TestAuthority::identity(const LeafOptions& options) const
-{
-    const bool installer = options.kind == LeafOptions::Kind::installer;
-    KeyPtr key = options.rsa ? KeyPtr(EVP_RSA_gen(2048)) : newKey();
-    X509_NAME* subject = X509_NAME_new();
-    demo::addNameEntry(subject, "UID", options.team);
-    demo::addNameEntry(subject, "CN",
-        !options.commonName.isEmpty()
-            ? options.commonName
-            : u"Developer ID %1: %2 (%3)"_s.arg(
-                installer ? u"Installer"_s : u"Application"_s, options.developer, options.team));
-    if (options.teamInSubject)
-        demo::addNameEntry(subject, "OU", options.team);
-    demo::addNameEntry(subject, "O", options.developer);
-    demo::addNameEntry(subject, "C", u"US"_s);
-    const QDateTime notBefore = options.notBefore.isValid() ? options.notBefore : dayAgo();
-    const QDateTime notAfter
-        = options.notAfter.isValid() ? options.notAfter : QDateTime::currentDateTimeUtc().addYears(1);
-    X509Ptr leaf = newCertificate(subject, key.get(), m_keys->intermediate.get(), notBefore, notAfter);
-    X509_NAME_free(subject);
-    X509* issuer = m_keys->intermediate.get();
-    demo::addExtension(leaf.get(), issuer, NID_basic_constraints, "critical,CA:FALSE");
-    demo::addExtension(leaf.get(), issuer, NID_key_usage, "critical,digitalSignature");
-    demo::addExtension(leaf.get(), issuer, NID_ext_key_usage,
-        installer ? "critical,1.2.840.113635.100.4.13" : "critical,codeSigning");
-    demo::addExtension(leaf.get(), issuer, NID_subject_key_identifier, "hash");
-    demo::addExtension(leaf.get(), issuer, NID_authority_key_identifier, "keyid:always");
-    if (options.developerIdMark)
-        demo::addMarker(
-            leaf.get(), installer ? "1.2.840.113635.100.6.1.14" : "1.2.840.113635.100.6.1.13", true);
-    if (!options.ocspUrl.isEmpty()) {
-        const QByteArray access = "OCSP;URI:" + options.ocspUrl.toUtf8();
-        demo::addExtension(leaf.get(), issuer, NID_info_access, access.constData());
-    }
-    X509_sign(leaf.get(), m_keys->intermediateKey.get(), EVP_sha256());
-
-    SigningIdentity identity;
-    identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
-    identity.leaf = share(leaf);
-    identity.chain = { share(m_keys->intermediate), share(m_keys->root) };
-    return identity;
+    return identity(
+        { .team = team, .developer = developer, .kind = LeafOptions::Kind::installer, .rsa = true });
 }
 
 Timestamper TestAuthority::timestamper(const QDateTime& at) const
 {
     // The authority's certificate, valid around `at` so the token verifies then.
-    KeyPtr key = newKey();
-    X509_NAME* subject = X509_NAME_new();
-    demo::addNameEntry(subject, "CN", u"Test Timestamp Signer"_s);
-    demo::addNameEntry(subject, "O", u"Test Apple Inc."_s);
-    X509Ptr certificate
-        = newCertificate(subject, key.get(), m_keys->root.get(), at.addDays(-30), at.addDays(30));
-    X509_NAME_free(subject);
-    demo::addExtension(certificate.get(), m_keys->root.get(), NID_basic_constraints, "critical,CA:FALSE");
-    demo::addExtension(certificate.get(), m_keys->root.get(), NID_ext_key_usage, "critical,timeStamping");
-    X509_sign(certificate.get(), m_keys->rootKey.get(), EVP_sha256());
-    std::shared_ptr<EVP_PKEY> sharedKey(key.release(), EVP_PKEY_free);
-    Certificate sharedCertificate = share(certificate);
+    const SigningIdentity signer = issue(
+        demo::distinguishedName({ { "CN", u"Test Timestamp Signer"_s }, { "O", u"Test Apple Inc."_s } }),
+        root(), rootKey(),
+        { { NID_basic_constraints, "critical,CA:FALSE" }, { NID_ext_key_usage, "critical,timeStamping" } },
+        at.addDays(-30), at.addDays(30));
+    const std::shared_ptr<EVP_PKEY> sharedKey = signer.key;
+    const Certificate sharedCertificate = signer.leaf;
     const qint64 seconds = at.toSecsSinceEpoch();
 
     return [sharedKey, sharedCertificate, seconds](const QByteArray& signatureValue) -> QByteArray {
@@ -309,66 +188,38 @@ Timestamper TestAuthority::timestamper(const QDateTime& at) const
 
 SigningIdentity TestAuthority::forgery(const QString& team) const
 {
-    KeyPtr key = newKey();
-    X509_NAME* subject = X509_NAME_new();
-    demo::addNameEntry(subject, "CN", u"Developer ID Application: Test Developer (%1)"_s.arg(team));
-    demo::addNameEntry(subject, "OU", team);
-    demo::addNameEntry(subject, "O", u"Test Developer"_s);
-    X509* root = m_keys->root.get();
-    X509Ptr leaf
-        = newCertificate(subject, key.get(), root, dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
-    X509_NAME_free(subject);
-    demo::addExtension(leaf.get(), root, NID_basic_constraints, "critical,CA:FALSE");
-    demo::addExtension(leaf.get(), root, NID_key_usage, "critical,digitalSignature");
-    demo::addExtension(leaf.get(), root, NID_ext_key_usage, "critical,codeSigning");
-    demo::addExtension(leaf.get(), root, NID_authority_key_identifier, "keyid:always");
-    X509_sign(leaf.get(), key.get(), EVP_sha256()); // the forger hasn't got the root's key
-    SigningIdentity identity;
-    identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
-    identity.leaf = share(leaf);
-    identity.chain = { share(m_keys->root) };
+    // Signed with its own key: the forger hasn't got the root's.
+    SigningIdentity identity = issue(
+        demo::distinguishedName({ { "CN", u"Developer ID Application: Test Developer (%1)"_s.arg(team) },
+            { "OU", team }, { "O", u"Test Developer"_s } }),
+        root(), nullptr,
+        { { NID_basic_constraints, "critical,CA:FALSE" }, { NID_key_usage, "critical,digitalSignature" },
+            { NID_ext_key_usage, "critical,codeSigning" }, { NID_authority_key_identifier, "keyid:always" } },
+        dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
+    identity.chain = { share(root()) };
     return identity;
 }
 
 SigningIdentity TestAuthority::ocspSigner() const
 {
-    KeyPtr key = newKey();
-    X509_NAME* subject = X509_NAME_new();
-    demo::addNameEntry(subject, "CN", u"Test OCSP Responder"_s);
-    demo::addNameEntry(subject, "O", u"Test Apple Inc."_s);
-    X509* issuer = m_keys->intermediate.get();
-    X509Ptr certificate
-        = newCertificate(subject, key.get(), issuer, dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
-    X509_NAME_free(subject);
-    demo::addExtension(certificate.get(), issuer, NID_basic_constraints, "critical,CA:FALSE");
-    demo::addExtension(certificate.get(), issuer, NID_key_usage, "critical,digitalSignature");
-    demo::addExtension(certificate.get(), issuer, NID_ext_key_usage, "critical,OCSPSigning");
-    demo::addExtension(certificate.get(), issuer, NID_authority_key_identifier, "keyid:always");
-    X509_sign(certificate.get(), m_keys->intermediateKey.get(), EVP_sha256());
-    SigningIdentity identity;
-    identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
-    identity.leaf = share(certificate);
-    identity.chain = { share(m_keys->intermediate), share(m_keys->root) };
+    SigningIdentity identity = issue(
+        demo::distinguishedName({ { "CN", u"Test OCSP Responder"_s }, { "O", u"Test Apple Inc."_s } }),
+        intermediate(), intermediateKey(),
+        { { NID_basic_constraints, "critical,CA:FALSE" }, { NID_key_usage, "critical,digitalSignature" },
+            { NID_ext_key_usage, "critical,OCSPSigning" }, { NID_authority_key_identifier, "keyid:always" } },
+        dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
+    identity.chain = { share(intermediate()), share(root()) };
     return identity;
 }
 
 SigningIdentity TestAuthority::selfSigned(
     const QString& commonName, const std::optional<QString>& organizationalUnit)
 {
-    KeyPtr key = newKey();
-    X509_NAME* subject = X509_NAME_new();
-    demo::addNameEntry(subject, "CN", commonName);
+    const demo::NamePtr subject = demo::distinguishedName({ { "CN", commonName } });
     if (organizationalUnit)
-        demo::addNameEntry(subject, "OU", *organizationalUnit);
-    X509Ptr leaf
-        = newCertificate(subject, key.get(), nullptr, dayAgo(), QDateTime::currentDateTimeUtc().addYears(1));
-    X509_NAME_free(subject);
-    demo::addExtension(leaf.get(), nullptr, NID_ext_key_usage, "critical,codeSigning");
-    X509_sign(leaf.get(), key.get(), EVP_sha256());
-    SigningIdentity identity;
-    identity.key = std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
-    identity.leaf = share(leaf);
-    return identity;
+        demo::addNameEntry(subject.get(), "OU", *organizationalUnit);
+    return issue(subject, nullptr, nullptr, { { NID_ext_key_usage, "critical,codeSigning" } }, dayAgo(),
+        QDateTime::currentDateTimeUtc().addYears(1));
 }
 
 OcspResponder::OcspResponder()

@@ -3,6 +3,7 @@
 #include "codesign/SignatureBuilder.h"
 #include "codesign/SigningIdentity.h"
 #include "codesign/TrustAnchors.h"
+#include "demo/DemoAuthority.h"
 
 #include <memory>
 #include <utility>
@@ -16,45 +17,18 @@ class QProcess;
 
 namespace corvanta::test {
 
-// What a leaf certificate of the test authority looks like.
-struct LeafOptions {
-    // Application leaves sign code (marked ...6.1.13, code-signing usage);
-    // installer leaves sign flat packages (marked ...6.1.14, Apple's
-    // package-signing usage 1.2.840.113635.100.4.13).
-    enum class Kind { application, installer };
+using demo::LeafOptions;
 
-    QString team = QStringLiteral("TESTTEAM01");
-    QString developer = QStringLiteral("Test Developer");
-    Kind kind = Kind::application; // "Developer ID Application: …" or "Developer ID Installer: …"
-    bool rsa = false; // an RSA key, as package signatures need; else P-256
-    QString commonName; // replaces the "Developer ID …: <developer> (<team>)" name when set
-    bool developerIdMark = true; // the Developer ID mark of the leaf's kind
-    bool teamInSubject = true; // OU = team
-    QDateTime notBefore; // default: a day ago
-    QDateTime notAfter; // default: in a year
-    QString ocspUrl; // the leaf's OCSP responder (Authority Information Access); empty: none
-};
-
-// A certificate authority shaped like Apple's: a root, an intermediate marked
-// 1.2.840.113635.100.6.2.6 (Developer ID), and leaves marked
-// 1.2.840.113635.100.6.1.13 with the team as subject OU. Keys are P-256 so
-// making one takes milliseconds.
-class TestAuthority {
+// The demo's authority under a root of the test's naming, with what only
+// tests need: timestamps, forgeries, OCSP responders and strangers.
+class TestAuthority : public demo::DemoAuthority {
 public:
     explicit TestAuthority(const QString& name = QStringLiteral("Test Apple Root CA"));
-    ~TestAuthority();
-    TestAuthority(TestAuthority&&) noexcept;
 
-    QByteArray rootDer() const;
-    QByteArray intermediateDer() const;
-    // Trust anchors holding just this authority's root.
-    codesign::TrustAnchors anchors() const;
-
-    // A Developer ID identity: leaf, intermediate, root.
+    // A fresh Developer ID identity: leaf, intermediate, root.
     codesign::SigningIdentity developerId(
         const QString& team, const QString& developer = QStringLiteral("Test Developer")) const;
-    codesign::SigningIdentity identity(const LeafOptions& options) const;
-    // A Developer ID Installer identity with an RSA key, for signing packages.
+    // A fresh Developer ID Installer identity with an RSA key, for signing packages.
     codesign::SigningIdentity installerId(
         const QString& team, const QString& developer = QStringLiteral("Test Developer")) const;
     // A timestamp authority under this root that stamps every token with `at`.
@@ -69,10 +43,6 @@ public:
     // A self-signed leaf that chains to nothing.
     static codesign::SigningIdentity selfSigned(
         const QString& commonName, const std::optional<QString>& organizationalUnit);
-
-private:
-    struct Keys;
-    std::unique_ptr<Keys> m_keys;
 };
 
 // A live `openssl ocsp` responder for leaves of a TestAuthority, on a free

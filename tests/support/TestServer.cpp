@@ -1,14 +1,7 @@
 #include "support/TestServer.h"
 
-#include "support/TestServerConnection.h"
-
 #include <algorithm>
 #include <exception>
-#include <memory>
-
-#include <QHostAddress>
-#include <QLocale>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -17,11 +10,6 @@ using namespace Qt::StringLiterals;
 namespace corvanta::test {
 
 namespace {
-
-bool sameName(const QByteArray& a, const QByteArray& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
 
 QByteArray quotedEtag(QByteArray etag)
 {
@@ -47,8 +35,6 @@ bool etagListMatches(const QByteArray& list, const QByteArray& etag)
     return false;
 }
 
-const auto httpDateFormat = u"ddd, dd MMM yyyy hh:mm:ss 'GMT'"_s;
-
 // Routes match decoded paths alone; a query or a relative path would never match.
 void checkRoute(const QString& path)
 {
@@ -59,90 +45,11 @@ void checkRoute(const QString& path)
 
 } // namespace
 
-QByteArray RecordedRequest::header(const QByteArray& name) const
-{
-    for (const auto& [key, value] : headers) {
-        if (sameName(key, name))
-            return value;
-    }
-    return {};
-}
-
-bool RecordedRequest::hasHeader(const QByteArray& name) const
-{
-    return std::any_of(
-        headers.begin(), headers.end(), [&](const auto& header) { return sameName(header.first, name); });
-}
-
-Response Response::text(QByteArray body, int status, QByteArray type)
-{
-    Response response;
-    response.status = status;
-    response.body = std::move(body);
-    response.headers.append({ "Content-Type", std::move(type) });
-    return response;
-}
-
-Response Response::json(QByteArray body, int status)
-{
-    return text(std::move(body), status, "application/json");
-}
-
-Response Response::fromFile(QString path, QByteArray type)
-{
-    Response response;
-    response.file = std::move(path);
-    response.headers.append({ "Content-Type", std::move(type) });
-    return response;
-}
-
-Response Response::redirect(const QUrl& location, int status)
-{
-    Response response;
-    response.status = status;
-    response.headers.append({ "Location", location.toEncoded() });
-    response.withHeader("Connection", "close"); // keeps request counts exact, see the header
-    return response;
-}
-
-Response Response::redirect(const QString& location, int status)
-{
-    return redirect(QUrl(location), status);
-}
-
-Response Response::notModified()
-{
-    Response response;
-    response.status = 304;
-    return response;
-}
-
-Response& Response::withHeader(QByteArray name, QByteArray value)
-{
-    headers.append({ std::move(name), std::move(value) });
-    return *this;
-}
-
 TestServer::TestServer()
 {
-    m_server.setMaxPendingConnections(128);
-    QObject::connect(&m_server, &QTcpServer::newConnection, this, &TestServer::accept);
-    if (!m_server.listen(QHostAddress::LocalHost, 0))
-        ADD_FAILURE() << "the test server cannot listen: " << m_server.errorString().toStdString();
-}
-
-TestServer::~TestServer()
-{
-    m_server.close();
-    // Connections call back into the server, so they go while it is whole.
-    const auto connections = findChildren<detail::ServerConnection*>(Qt::FindDirectChildrenOnly);
-    for (detail::ServerConnection* connection : connections)
-        delete connection;
-}
-
-quint16 TestServer::port() const
-{
-    return m_server.serverPort();
+    m_http.setHandler([this](const demo::HttpRequest& request) { return dispatch(request); });
+    if (!m_http.listen())
+        ADD_FAILURE() << "the test server cannot listen: " << m_http.errorString().toStdString();
 }
 
 QUrl TestServer::url(const QString& pathAndQuery) const
@@ -172,16 +79,6 @@ void TestServer::onPrefix(const QString& prefix, Handler handler)
         m_prefixes.emplace_back(prefix, std::move(handler));
 }
 
-void TestServer::onSequence(const QString& path, QList<Response> responses)
-{
-    auto next = std::make_shared<qsizetype>(0);
-    on(path, [responses = std::move(responses), next](const RecordedRequest&) {
-        if (responses.isEmpty())
-            return Response::text("Not Found", 404);
-        return responses.at(std::min((*next)++, responses.size() - 1));
-    });
-}
-
 void TestServer::onConditional(const QString& path, QByteArray body, QByteArray etag, QByteArray lastModified)
 {
     etag = quotedEtag(std::move(etag));
@@ -192,8 +89,8 @@ void TestServer::onConditional(const QString& path, QByteArray body, QByteArray 
             if (request.hasHeader("if-none-match")) {
                 fresh = !etag.isEmpty() && etagListMatches(request.header("if-none-match"), etag);
             } else if (request.hasHeader("if-modified-since") && !lastModified.isEmpty()) {
-                const auto since = parseHttpDate(request.header("if-modified-since"));
-                const auto modified = parseHttpDate(lastModified);
+                const auto since = demo::parseHttpDate(request.header("if-modified-since"));
+                const auto modified = demo::parseHttpDate(lastModified);
                 fresh = since && modified && *since >= *modified;
             }
             Response response = fresh ? Response::notModified() : Response { .body = body };
@@ -205,22 +102,6 @@ void TestServer::onConditional(const QString& path, QByteArray body, QByteArray 
         });
 }
 
-void TestServer::remove(const QString& path)
-{
-    m_exact.remove(path);
-    std::erase_if(m_prefixes, [&](const auto& route) { return route.first == path; });
-}
-
-void TestServer::setLatency(std::chrono::milliseconds latency)
-{
-    m_latency = latency;
-}
-
-QList<RecordedRequest> TestServer::requests() const
-{
-    return m_requests;
-}
-
 QList<RecordedRequest> TestServer::requests(const QString& path) const
 {
     QList<RecordedRequest> matching;
@@ -229,62 +110,21 @@ QList<RecordedRequest> TestServer::requests(const QString& path) const
     return matching;
 }
 
-int TestServer::count(const QString& path) const
-{
-    return int(std::count_if(m_requests.begin(), m_requests.end(),
-        [&](const RecordedRequest& request) { return request.path == path; }));
-}
-
-int TestServer::connectionCount() const
-{
-    return m_connections;
-}
-
-int TestServer::maxConcurrent() const
-{
-    return m_maxConcurrent;
-}
-
-int TestServer::activeRequests() const
-{
-    return m_active;
-}
-
 void TestServer::clearRequests()
 {
     m_requests.clear();
-    m_maxConcurrent = m_active;
+    m_maxConcurrent = m_http.answering();
 }
 
-QByteArray TestServer::httpDate(const QDateTime& time)
+Response TestServer::dispatch(const demo::HttpRequest& received)
 {
-    return QLocale::c().toString(time.toUTC(), httpDateFormat).toLatin1();
-}
-
-std::optional<QDateTime> TestServer::parseHttpDate(const QByteArray& text)
-{
-    const QString trimmed = QString::fromLatin1(text.trimmed());
-    QDateTime time = QLocale::c().toDateTime(trimmed, httpDateFormat);
-    if (time.isValid()) {
-        time.setTimeSpec(Qt::UTC);
-        return time;
-    }
-    time = QDateTime::fromString(trimmed, Qt::RFC2822Date);
-    if (time.isValid())
-        return time;
-    return std::nullopt;
-}
-
-void TestServer::accept()
-{
-    while (QTcpSocket* socket = m_server.nextPendingConnection())
-        new detail::ServerConnection(*this, socket, ++m_connections);
-}
-
-Response TestServer::dispatch(RecordedRequest request)
-{
+    RecordedRequest request { received };
+    const QUrl url = QUrl::fromEncoded("http://localhost" + request.target);
+    request.path = url.path(QUrl::FullyDecoded);
+    request.query = QUrlQuery(url);
     m_requests.append(request);
-    m_maxConcurrent = std::max(m_maxConcurrent, ++m_active);
+    // The server counts this request as being answered already.
+    m_maxConcurrent = std::max(m_maxConcurrent, m_http.answering());
 
     // Copied, so a handler may replace its own route while it runs.
     Handler handler = m_exact.value(request.path);
@@ -307,11 +147,6 @@ Response TestServer::dispatch(RecordedRequest request)
         ADD_FAILURE() << "a test server handler threw";
     }
     return Response::text("Internal Server Error", 500);
-}
-
-void TestServer::responseFinished()
-{
-    --m_active;
 }
 
 } // namespace corvanta::test

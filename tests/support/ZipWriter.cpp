@@ -1,9 +1,9 @@
 #include "ZipWriter.h"
 
+#include "demo/ZipArchive.h"
+
 #include <algorithm>
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -169,34 +169,7 @@ ZipWriter& ZipWriter::link(const QString& path, const QString& target)
 
 ZipWriter& ZipWriter::tree(const QString& root, const QString& prefix)
 {
-    struct stat top { };
-    ::lstat(QFile::encodeName(root).constData(), &top);
-    add(prefix + u'/', AE_IFDIR, int(top.st_mode & 07777), {}, {}, top.st_mtim.tv_sec);
-    QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    QStringList paths;
-    while (walk.hasNext())
-        paths.append(walk.next());
-    paths.sort();
-    for (const QString& path : std::as_const(paths)) {
-        struct stat st { };
-        ::lstat(QFile::encodeName(path).constData(), &st);
-        const QString name = prefix + path.mid(root.size());
-        const int mode = int(st.st_mode & 07777);
-        if (S_ISLNK(st.st_mode)) {
-            char target[4096];
-            const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
-            add(name, AE_IFLNK, mode, {}, QFile::decodeName(QByteArray(target, length > 0 ? length : 0)),
-                st.st_mtim.tv_sec);
-        } else if (S_ISDIR(st.st_mode))
-            add(name + u'/', AE_IFDIR, mode, {}, {}, st.st_mtim.tv_sec);
-        else {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                ADD_FAILURE() << "can't read " << path.toStdString();
-            add(name, AE_IFREG, mode, file.readAll(), {}, st.st_mtim.tv_sec);
-        }
-    }
+    demo::appendTree(m_archive, root, prefix, m_path);
     return *this;
 }
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "codesign/SigningIdentity.h"
+
+#include <optional>
+
 #include <QByteArray>
 #include <QString>
 
@@ -44,6 +48,9 @@ public:
     virtual void sign(const QString& bundle, const Signature& signature) = 0;
     // The root certificate (PEM) a run must trust for these signatures.
     virtual QByteArray trustAnchorPem() const = 0;
+    // The Developer ID Installer identity of a Developer ID signature's team,
+    // for packages; none when this signer has none.
+    virtual std::optional<codesign::SigningIdentity> installer(const Signature&) { return std::nullopt; }
 };
 
 } // namespace corvanta::demo

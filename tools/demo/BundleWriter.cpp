@@ -1,14 +1,8 @@
 #include "demo/BundleWriter.h"
 
-#include "base/Error.h"
-#include "discovery/PropertyList.h"
+#include "demo/BundleBuilder.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
-
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -38,60 +32,35 @@ QByteArray payload(const QString& seed, qint64 size)
 
 } // namespace
 
-void writeFile(const QString& path, const QByteArray& bytes, bool executable)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        throw Error(u"Couldn't create the folder of "_s + path + u'.');
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        throw Error(u"Couldn't write "_s + path + u": "_s + file.errorString());
-    if (executable)
-        file.setPermissions(
-            file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther);
-}
-
 QString writeBundle(const QString& folder, const AppBundle& bundle)
 {
-    const QString path = folder + u'/' + bundle.name + u".app"_s;
-    const QString contents = path + u"/Contents/"_s;
-    const QString executable = executableName(bundle.name);
     const QString label = bundle.version.value_or(bundle.build.value_or(u"?"_s));
-
-    QVariantMap info {
-        { u"CFBundleIdentifier"_s, bundle.bundleID },
-        { u"CFBundleName"_s, bundle.name },
-        { u"CFBundleExecutable"_s, executable },
-        { u"CFBundlePackageType"_s, u"APPL"_s },
-        { u"CFBundleInfoDictionaryVersion"_s, u"6.0"_s },
-        { u"LSMinimumSystemVersion"_s, u"12.0"_s },
-        { u"NSHumanReadableCopyright"_s, u"A sample app of the Corvanta demo world."_s },
-    };
+    BundleBuilder builder(folder, bundle.name);
+    builder.bundleID(bundle.bundleID)
+        .remove(u"CFBundleShortVersionString"_s)
+        .remove(u"CFBundleVersion"_s)
+        .set(u"CFBundleInfoDictionaryVersion"_s, u"6.0"_s)
+        .set(u"LSMinimumSystemVersion"_s, u"12.0"_s)
+        .set(u"NSHumanReadableCopyright"_s, u"A sample app of the Corvanta demo world."_s)
+        .file(u"Contents/PkgInfo"_s, "APPL????")
+        .executable(executableName(bundle.name),
+            machOExecutable(bundle.architectures, (bundle.bundleID + u' ' + label).toUtf8()));
     if (bundle.version)
-        info.insert(u"CFBundleShortVersionString"_s, *bundle.version);
+        builder.version(*bundle.version);
     if (bundle.build)
-        info.insert(u"CFBundleVersion"_s, *bundle.build);
-    info.insert(bundle.extraInfo);
-
-    writeFile(contents + u"Info.plist"_s, PropertyList::serialize(info, PropertyList::Format::xml));
-    writeFile(contents + u"PkgInfo"_s, "APPL????");
-    writeFile(contents + u"MacOS/"_s + executable,
-        machOExecutable(bundle.architectures, (bundle.bundleID + u' ' + label).toUtf8()), true);
+        builder.build(*bundle.build);
+    for (auto entry = bundle.extraInfo.cbegin(); entry != bundle.extraInfo.cend(); ++entry)
+        builder.set(entry.key(), entry.value());
     if (bundle.payloadBytes > 0)
-        writeFile(contents + u"Resources/Assets.car"_s,
-            payload(bundle.bundleID + u' ' + label, bundle.payloadBytes));
+        builder.file(
+            u"Contents/Resources/Assets.car"_s, payload(bundle.bundleID + u' ' + label, bundle.payloadBytes));
     if (bundle.appUpdate)
-        writeFile(contents + u"Resources/app-update.yml"_s, bundle.appUpdate->toUtf8());
+        builder.appUpdate(*bundle.appUpdate);
     if (bundle.appStoreReceipt)
-        writeFile(
-            contents + u"_MASReceipt/receipt"_s, "demo App Store receipt for " + bundle.bundleID.toUtf8());
-    for (const auto& [relative, target] : bundle.links) {
-        const QString linkPath = path + u'/' + relative;
-        QDir().mkpath(QFileInfo(linkPath).path());
-        // symlink(2) directly: the target must stay exactly as written.
-        if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(linkPath).constData()) != 0)
-            throw SystemError::fromErrno(u"Couldn't make the link "_s + linkPath);
-    }
-    return path;
+        builder.appStoreReceipt("demo App Store receipt for " + bundle.bundleID.toUtf8());
+    for (const auto& [relative, target] : bundle.links)
+        builder.symlink(relative, target);
+    return builder.create();
 }
 
 } // namespace corvanta::demo

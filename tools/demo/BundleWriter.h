@@ -1,5 +1,6 @@
 #pragma once
 
+#include "demo/Files.h"
 #include "demo/MachOWriter.h"
 
 #include <optional>
@@ -11,9 +12,8 @@
 
 namespace corvanta::demo {
 
-// What one sample app bundle holds. The demo writes its bundles itself rather
-// than borrowing the tests' fixture builder: product code doesn't reach into
-// tests/, and the demo needs only this fixed, well-formed shape.
+// What one sample app bundle holds: the fixed, well-formed shape of the demo's
+// apps, written with BundleBuilder.
 struct AppBundle {
     QString name; // the bundle is "<name>.app"
     QString bundleID;
@@ -31,8 +31,5 @@ struct AppBundle {
 // Writes "<folder>/<name>.app" (creating `folder`) and returns its path.
 // Throws Error when something can't be written.
 QString writeBundle(const QString& folder, const AppBundle& bundle);
-
-// Writes `bytes` to `path`, creating its folder. Throws Error.
-void writeFile(const QString& path, const QByteArray& bytes, bool executable = false);
 
 } // namespace corvanta::demo

@@ -1,10 +1,49 @@
 #include "demo/CertificateParts.h"
 
-#include "codesign/OpenSsl.h"
+#include "base/Error.h"
 
+#include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
+using namespace Qt::StringLiterals;
+using namespace corvanta::codesign;
+
 namespace corvanta::demo {
+
+KeyPtr newKey()
+{
+    KeyPtr key(EVP_EC_gen("P-256"));
+    if (!key)
+        throw Error(u"OpenSSL couldn't make a key for a certificate."_s);
+    return key;
+}
+
+NamePtr distinguishedName(std::initializer_list<std::pair<const char*, QString>> fields)
+{
+    NamePtr result(X509_NAME_new());
+    for (const auto& [field, value] : fields)
+        addNameEntry(result.get(), field, value);
+    return result;
+}
+
+X509Ptr newCertificate(
+    X509_NAME* subject, EVP_PKEY* key, X509* issuer, const QDateTime& notBefore, const QDateTime& notAfter)
+{
+    X509Ptr certificate(X509_new());
+    X509_set_version(certificate.get(), 2);
+    unsigned char serial[12];
+    RAND_bytes(serial, sizeof serial);
+    serial[0] &= 0x7f;
+    BIGNUM* number = BN_bin2bn(serial, sizeof serial, nullptr);
+    BN_to_ASN1_INTEGER(number, X509_get_serialNumber(certificate.get()));
+    BN_free(number);
+    ASN1_TIME_set(X509_getm_notBefore(certificate.get()), time_t(notBefore.toSecsSinceEpoch()));
+    ASN1_TIME_set(X509_getm_notAfter(certificate.get()), time_t(notAfter.toSecsSinceEpoch()));
+    X509_set_subject_name(certificate.get(), subject);
+    X509_set_issuer_name(certificate.get(), issuer ? X509_get_subject_name(issuer) : subject);
+    X509_set_pubkey(certificate.get(), key);
+    return certificate;
+}
 
 void addNameEntry(X509_NAME* name, const char* field, const QString& value)
 {

@@ -1,5 +1,12 @@
 #pragma once
 
+#include "codesign/OpenSsl.h"
+
+#include <initializer_list>
+#include <memory>
+#include <utility>
+
+#include <QDateTime>
 #include <QString>
 
 #include <openssl/x509.h>
@@ -7,7 +14,17 @@
 namespace corvanta::demo {
 
 // The pieces a certificate authority shaped like Apple's is built from,
-// shared by the demo's authority and the tests' own.
+// shared by the demo's authority and the tests' extras on top of it.
+
+using NamePtr = std::unique_ptr<X509_NAME, codesign::OpenSslDeleter<X509_NAME, X509_NAME_free>>;
+
+// A P-256 key, quick to make. Throws Error when OpenSSL can't.
+codesign::KeyPtr newKey();
+// A distinguished name of `field` = `value` (UTF-8) entries in this order.
+NamePtr distinguishedName(std::initializer_list<std::pair<const char*, QString>> fields);
+// An unsigned v3 certificate with a random serial; `issuer` null for a self-signed one.
+codesign::X509Ptr newCertificate(
+    X509_NAME* subject, EVP_PKEY* key, X509* issuer, const QDateTime& notBefore, const QDateTime& notAfter);
 
 // Appends `field` = `value` (UTF-8) to a distinguished name.
 void addNameEntry(X509_NAME* name, const char* field, const QString& value);

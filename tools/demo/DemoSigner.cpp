@@ -12,4 +12,11 @@ void DemoSigner::sign(const QString& bundle, const Signature& signature)
     codesign::CodeSigner(options).sign(bundle);
 }
 
+std::optional<codesign::SigningIdentity> DemoSigner::installer(const Signature& signature)
+{
+    if (signature.kind != Signature::Kind::developerID)
+        return std::nullopt;
+    return m_authority.developerIDInstaller(signature.team, signature.developer);
+}
+
 } // namespace corvanta::demo

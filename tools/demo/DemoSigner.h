@@ -13,6 +13,7 @@ public:
 
     void sign(const QString& bundle, const Signature& signature) override;
     QByteArray trustAnchorPem() const override { return m_authority.rootPem(); }
+    std::optional<codesign::SigningIdentity> installer(const Signature& signature) override;
 
     DemoAuthority& authority() { return m_authority; }
 

@@ -2,6 +2,8 @@
 
 #include "base/Error.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,7 +62,46 @@ ExpectedUpdate updateFrom(const QJsonObject& json)
     return update;
 }
 
+QJsonObject toJson(const ExpectedRestore& restore)
+{
+    return { { u"outcome"_s, ExpectedRestore::name(restore.outcome) },
+        { u"version"_s, orNull(restore.version) }, { u"team"_s, orNull(restore.team) },
+        { u"text"_s, orNull(restore.text) } };
+}
+
+ExpectedRestore restoreFrom(const QJsonObject& json)
+{
+    ExpectedRestore restore;
+    const QString outcome = json[u"outcome"_s].toString();
+    using Outcome = ExpectedRestore::Outcome;
+    const auto known
+        = std::find_if(std::begin(ExpectedRestore::outcomes), std::end(ExpectedRestore::outcomes),
+            [&](Outcome candidate) { return ExpectedRestore::name(candidate) == outcome; });
+    if (known == std::end(ExpectedRestore::outcomes))
+        throw Error(u"The manifest names an unknown restore outcome \u201c"_s + outcome + u"\u201d."_s);
+    restore.outcome = *known;
+    restore.version = optionalText(json[u"version"_s]);
+    restore.team = optionalText(json[u"team"_s]);
+    restore.text = optionalText(json[u"text"_s]);
+    return restore;
+}
+
 } // namespace
+
+QString ExpectedRestore::name(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::installed:
+        return u"installed"_s;
+    case Outcome::refused:
+        return u"refused"_s;
+    case Outcome::appStore:
+        return u"appStore"_s;
+    case Outcome::manual:
+        return u"manual"_s;
+    }
+    return {};
+}
 
 QString ExpectedUpdate::name(Outcome outcome)
 {
@@ -101,6 +142,7 @@ QJsonObject Manifest::toJson() const
             { u"digest"_s, app.digest },
             { u"check"_s, demo::toJson(app.check) },
             { u"update"_s, app.update ? QJsonValue(demo::toJson(*app.update)) : QJsonValue() },
+            { u"restore"_s, app.restore ? QJsonValue(demo::toJson(*app.restore)) : QJsonValue() },
         });
     }
     return {
@@ -137,6 +179,8 @@ Manifest Manifest::fromJson(const QJsonObject& json)
         app.check = checkFrom(entry[u"check"_s].toObject());
         if (entry[u"update"_s].isObject())
             app.update = updateFrom(entry[u"update"_s].toObject());
+        if (entry[u"restore"_s].isObject())
+            app.restore = restoreFrom(entry[u"restore"_s].toObject());
         if (app.bundleID.isEmpty() || app.path.isEmpty() || app.check.status.isEmpty())
             throw Error(u"The manifest lists an app without bundle identifier, path or expected status."_s);
         manifest.apps.push_back(std::move(app));

@@ -48,6 +48,19 @@ struct ExpectedUpdate {
     static QString name(Outcome outcome);
 };
 
+// What restoring the app from the cloud library onto an empty Mac must give.
+struct ExpectedRestore {
+    enum class Outcome { installed, refused, appStore, manual };
+    Outcome outcome = Outcome::installed;
+    std::optional<QString> version; // installed: the version the restored bundle holds
+    std::optional<QString> team; // installed: the Team ID it was checked against
+    std::optional<QString> text; // refused: the row's note; manual: the reason
+
+    static QString name(Outcome outcome);
+    static constexpr Outcome outcomes[]
+        = { Outcome::installed, Outcome::refused, Outcome::appStore, Outcome::manual };
+};
+
 struct SampleApp {
     QString name;
     QString path; // relative to the Applications folder: "Gauge.app", "Utilities/Gauge.app"
@@ -61,6 +74,7 @@ struct SampleApp {
     QString digest; // treeDigest() of the bundle as the world was made
     ExpectedCheck check;
     std::optional<ExpectedUpdate> update; // for an expected update only
+    std::optional<ExpectedRestore> restore; // none: the library doesn't list it (an Apple app)
 };
 
 // The world's own description: its address, the Mac its expectations hold

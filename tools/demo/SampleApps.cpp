@@ -53,6 +53,32 @@ ExpectedUpdate notOffered(const QString& text)
     return { ExpectedUpdate::Outcome::notOffered, std::nullopt, text, {} };
 }
 
+// Restoring from the library onto an empty Mac.
+ExpectedRestore restored(const QString& version, const QString& team)
+{
+    return { ExpectedRestore::Outcome::installed, version, team, std::nullopt };
+}
+
+ExpectedRestore restoreRefused(const QString& text)
+{
+    return { ExpectedRestore::Outcome::refused, std::nullopt, std::nullopt, text };
+}
+
+ExpectedRestore restoreManual(const QString& reason)
+{
+    return { ExpectedRestore::Outcome::manual, std::nullopt, std::nullopt, reason };
+}
+
+QString noDeveloperID(const QString& name)
+{
+    return name
+        + u" isn't signed with a Developer ID, and your other Mac has no developer on record to compare it "
+          u"with. Refusing to install."_s;
+}
+
+const QString nothingFound
+    = u"Corvanta found no download for it: no Homebrew cask, Sparkle feed or GitHub release."_s;
+
 QString sizeMatches(const Published& file)
 {
     return u"Size matches: %1 bytes"_s.arg(file.size);
@@ -109,6 +135,8 @@ public:
         relay();
         vista();
         kiln();
+        sextant();
+        compass();
         beacon();
         ledger();
         chess();
@@ -291,6 +319,7 @@ private:
             update(sparkle, u"2.4.0"_s),
             installed(u"2.4.0"_s,
                 { sizeMatches(current), meetsRequirement(team.team), newer(id, u"2.4.0"_s, u"2.3.1"_s) }));
+        m_world.expectRestore(id, restored(u"2.4.0"_s, team.team));
     }
 
     // Ad-hoc signed: the app's EdDSA key is what vouches for its updates.
@@ -322,6 +351,7 @@ private:
             installed(u"1.9"_s,
                 { sizeMatches(zip), u"EdDSA signature valid for Harbor's public key"_s, adHocVouched,
                     newer(id, u"1.9"_s, u"1.8"_s) }));
+        m_world.expectRestore(id, restoreRefused(noDeveloperID(app.name)));
     }
 
     // A disk image that opens only after its licence agreement.
@@ -350,6 +380,7 @@ private:
             installed(u"4.1"_s,
                 { sizeMatches(image), agreementAccepted, meetsRequirement(team.team),
                     newer(id, u"4.1"_s, u"4.0"_s) }));
+        m_world.expectRestore(id, restored(u"4.1"_s, team.team));
     }
 
     void pebble()
@@ -374,6 +405,10 @@ private:
                 u"The download isn't signed by the developer of the installed Pebble (it doesn't meet the "
                 u"installed app's designated requirement; the download is signed by IMPOSTR001). Refusing to "
                 u"install."_s));
+        m_world.expectRestore(id,
+            restoreRefused(
+                u"Team ID mismatch: Pebble on your other Mac was signed by PEBBLE0001, this download by "
+                u"IMPOSTR001. Refusing to install."_s));
     }
 
     void ferry()
@@ -396,6 +431,8 @@ private:
             update(sparkle, u"5.0"_s),
             refused(
                 u"The download is version 4.1, not newer than the installed 4.2. Refusing to downgrade."_s));
+        // A first install has no installed version to compare the file's with.
+        m_world.expectRestore(id, restored(u"4.1"_s, team.team));
     }
 
     void drift()
@@ -421,6 +458,9 @@ private:
             update(sparkle, u"1.0"_s),
             refused(u"The download contains a link to a location outside the app (support \u2192 "
                     u"../../../../../../../etc). Refusing to install."_s));
+        m_world.expectRestore(id,
+            restoreRefused(u"The download contains a link to a location outside the app (support \u2192 "
+                           u"../../../../../../../etc). Refusing to install."_s));
     }
 
     // Its version is a build counter, and so is its feed's.
@@ -451,6 +491,7 @@ private:
             installed(u"1503"_s,
                 { sizeMatches(zip), u"EdDSA signature valid for Tempo's public key"_s, adHocVouched,
                     newer(id, u"1503"_s, u"1482"_s) }));
+        m_world.expectRestore(id, restoreRefused(noDeveloperID(app.name)));
     }
 
     // One subfolder level down, as Utilities holds apps.
@@ -467,6 +508,7 @@ private:
 
         install(app, team, u"In the Utilities subfolder; its feed's newest release is the installed one"_s,
             upToDate(sparkle, u"2.0"_s), std::nullopt, u"Utilities"_s);
+        m_world.expectRestore(id, restored(u"2.0"_s, team.team));
     }
 
     // Every release of its feed is either a beta or needs a newer macOS.
@@ -484,6 +526,7 @@ private:
 
         install(app, team, u"Its feed offers only a beta and a release for macOS 16"_s,
             cantVerify(sparkle + u": No release in the appcast runs on macOS 15.0.0"_s));
+        m_world.expectRestore(id, restoreManual(nothingFound));
     }
 
     void scribble()
@@ -505,6 +548,9 @@ private:
             u"Unsigned and without an EdDSA key: updates can't be verified"_s, update(sparkle, u"0.9"_s),
             notOffered(u"Scribble isn't signed by a developer, so Corvanta can't confirm the download is "
                        u"genuine. Download it from its website."_s));
+        m_world.expectRestore(id,
+            restoreRefused(
+                u"The new version's code signature is invalid: code object is not signed at all."_s));
     }
 
     // ---- Homebrew and GitHub ------------------------------------------------
@@ -528,6 +574,9 @@ private:
             update(homebrew, u"2.1"_s),
             refused(u"SHA-256 checksum mismatch. The download is corrupted or not the file the source "
                     u"published."_s));
+        m_world.expectRestore(id,
+            restoreRefused(
+                u"SHA-256 checksum mismatch: the download isn't the file the source published."_s));
     }
 
     void lumen()
@@ -547,6 +596,7 @@ private:
             installed(u"3.2"_s,
                 { sizeUnstated(image), sha256Matches, meetsRequirement(team.team),
                     newer(id, u"3.2"_s, u"3.1"_s) }));
+        m_world.expectRestore(id, restored(u"3.2"_s, team.team));
     }
 
     void atlas()
@@ -565,6 +615,8 @@ private:
         install(app, team, u"Homebrew cask whose download holds an Intel-only build"_s,
             update(homebrew, u"5.1"_s),
             refused(u"The download doesn't include a build for this Mac's processor."_s));
+        // First installs don't check the processor yet, so the Intel-only build goes in.
+        m_world.expectRestore(id, restored(u"5.1"_s, team.team));
     }
 
     // An unversioned cask that names its GitHub repository.
@@ -617,6 +669,7 @@ private:
             installed(u"3.2.0"_s,
                 { sizeMatches(universal), sha256Matches, meetsRequirement(team.team),
                     newer(id, u"3.2.0"_s, u"3.1.0"_s) }));
+        m_world.expectRestore(id, restored(u"3.2.0"_s, team.team));
     }
 
     // The regular cask and a beta edition ("@") both install Relay.app.
@@ -638,6 +691,7 @@ private:
 
         install(app, team, u"Homebrew cask up to date; a beta edition (relay@beta) is passed over"_s,
             upToDate(homebrew, u"2.2"_s));
+        m_world.expectRestore(id, restored(u"2.2"_s, team.team));
     }
 
     void vista()
@@ -654,6 +708,7 @@ private:
 
         install(app, team, u"A year-like build counter (2023) that can't be compared with the cask's 2.1"_s,
             cantVerify(u"Couldn't compare the installed version 2023 with 2.1 from "_s + homebrew));
+        m_world.expectRestore(id, restored(u"2.1"_s, team.team));
     }
 
     // Its own feed is gone; the cask knows it only by its bundle identifier.
@@ -676,6 +731,45 @@ private:
             installed(u"7.1"_s,
                 { sizeUnstated(zip), sha256Matches, meetsRequirement(team.team),
                     newer(id, u"7.1"_s, u"7.0"_s) }));
+        m_world.expectRestore(id, restored(u"7.1"_s, team.team));
+    }
+
+    // Its cask installs it with a signed, notarized installer package.
+    void sextant()
+    {
+        const QString id = u"com.sextantnav.sextant"_s;
+        const Signature team = Signature::developerID(u"SEXTANT001"_s, u"Sextant Navigation"_s);
+        const AppBundle app = bundle(u"Sextant"_s, id, u"3.0"_s, u"300"_s);
+        const Published package = m_world.publishPackage(app, team, u"downloads/Sextant-3.0.pkg"_s, true);
+        m_world.addCask(cask(u"sextant"_s, u"Sextant"_s, u"3.0"_s, package.url, package.sha256,
+            u"https://sextantnav.example/"_s,
+            { QJsonObject { { u"pkg"_s, QJsonArray { u"Sextant-3.0.pkg"_s } } },
+                QJsonObject { { u"uninstall"_s,
+                    QJsonArray { QJsonObject { { u"pkgutil"_s, id }, { u"quit"_s, id } } } } } }));
+
+        install(app, team,
+            u"Homebrew cask whose download is a Developer ID Installer package, notarized; up to date"_s,
+            upToDate(homebrew, u"3.0"_s));
+        m_world.expectRestore(id, restored(u"3.0"_s, team.team));
+    }
+
+    // Ad-hoc signed here, so the library has no team for it; the cask's
+    // download is a notarized Developer ID build.
+    void compass()
+    {
+        const QString id = u"com.compassworks.compass"_s;
+        const Signature team = Signature::developerID(u"COMPASS001"_s, u"Compassworks"_s);
+        const AppBundle app = bundle(u"Compass"_s, id, u"1.4"_s, u"140"_s);
+        const Published zip = m_world.publishZip(app, team, u"downloads/Compass-1.4.zip"_s, true);
+        m_world.addCask(cask(u"compass"_s, u"Compass"_s, u"1.4"_s, zip.url, zip.sha256,
+            u"https://compassworks.example/"_s, artifacts(u"Compass.app"_s, id)));
+
+        install(app, Signature::adHoc(),
+            u"Ad-hoc signed, with a Homebrew cask whose download is a notarized Developer ID build; up to "
+            u"date"_s,
+            upToDate(homebrew, u"1.4"_s));
+        // Notarized, as the world's ticket service confirms.
+        m_world.expectRestore(id, restored(u"1.4"_s, team.team));
     }
 
     // ---- Electron and the App Store -----------------------------------------
@@ -704,6 +798,8 @@ private:
         install(app, team, u"An Electron app whose app-update.yml names a generic feed"_s,
             update(electron, u"1.9.0"_s),
             notOffered(u"This Electron app installs its own updates. Open it to update."_s));
+        m_world.expectRestore(
+            id, restoreManual(u"It updates itself, but there's no download Corvanta can verify."_s));
     }
 
     void ledger()
@@ -718,6 +814,8 @@ private:
         install(app, Signature::developerID(u"LEDGERLY01"_s, u"Ledgerly Ltd"_s),
             u"From the App Store (it has a receipt); the lookup service knows a newer version"_s,
             update(appStore, u"6.1"_s), notOffered(u"Mac App Store updates install through the App Store"_s));
+        m_world.expectRestore(
+            id, { ExpectedRestore::Outcome::appStore, std::nullopt, std::nullopt, std::nullopt });
     }
 
     void chess()
@@ -734,6 +832,7 @@ private:
             cantVerify(
                 u"No update source: no App Store receipt, Sparkle feed, Homebrew cask, GitHub repository or "
                 u"Electron feed"_s));
+        m_world.expectRestore(u"com.widgetry.widgetry"_s, restoreManual(nothingFound));
     }
 
     WorldBuilder& m_world;

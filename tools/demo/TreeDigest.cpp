@@ -2,51 +2,68 @@
 
 #include "base/Error.h"
 
-#include <filesystem>
-#include <system_error>
+#include <climits>
 
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
-#include <QMap>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace corvanta::demo {
 
-QString treeDigest(const QString& root)
+namespace {
+
+QString describe(const QString& path)
 {
-    // Sorted by path, so the digest doesn't depend on the order the disk lists entries in.
-    QMap<QString, QByteArray> entries;
+    struct stat info { };
+    const QByteArray encoded = QFile::encodeName(path);
+    if (::lstat(encoded.constData(), &info) != 0)
+        return u"missing"_s;
+    if (S_ISLNK(info.st_mode)) {
+        // The target as written: a relative link keeps its digest when the tree moves.
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(encoded.constData(), target.data(), size_t(target.size()));
+        if (length < 0)
+            throw SystemError::fromErrno(u"Couldn't read the link "_s + path);
+        return u"link -> "_s + QFile::decodeName(target.left(length));
+    }
+    const QString mode = u"%1"_s.arg(int(info.st_mode & 07777), 4, 8, QChar(u'0'));
+    if (S_ISDIR(info.st_mode))
+        return u"dir "_s + mode;
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        throw Error(u"Couldn't read "_s + path + u": "_s + file.errorString());
+    return u"file "_s + mode + u' ' + QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace
+
+TreeSnapshot treeSnapshot(const QString& root)
+{
+    TreeSnapshot entries { { QString(), describe(root) } };
     QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
         QDirIterator::Subdirectories);
     while (walk.hasNext()) {
-        const QFileInfo item(walk.next());
-        const QString relative = item.filePath().mid(root.size());
-        if (item.isSymLink()) {
-            // The target as written: a relative link keeps its digest when the tree moves.
-            std::error_code error;
-            const std::filesystem::path target
-                = std::filesystem::read_symlink(QFile::encodeName(item.filePath()).toStdString(), error);
-            if (error)
-                throw Error(u"Couldn't read the link "_s + item.filePath() + u'.');
-            entries.insert(relative, "link " + QByteArray::fromStdString(target.string()));
-        } else if (item.isDir()) {
-            entries.insert(relative, "dir");
-        } else {
-            QFile file(item.filePath());
-            QCryptographicHash hash(QCryptographicHash::Sha256);
-            if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-                throw Error(u"Couldn't read "_s + item.filePath() + u": "_s + file.errorString());
-            entries.insert(relative, (item.isExecutable() ? "exec " : "file ") + hash.result().toHex());
-        }
+        const QString path = walk.next();
+        entries.insert(path.mid(root.size() + 1).normalized(QString::NormalizationForm_C), describe(path));
     }
+    return entries;
+}
+
+QString treeDigest(const QString& root)
+{
+    // Sorted by path, so the digest doesn't depend on the order the disk lists entries in.
+    const TreeSnapshot entries = treeSnapshot(root);
     QCryptographicHash tree(QCryptographicHash::Sha256);
-    for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry) {
+    for (auto entry = std::next(entries.cbegin()); entry != entries.cend(); ++entry) {
         tree.addData(entry.key().toUtf8());
         tree.addData(QByteArrayView("\0", 1));
-        tree.addData(entry.value());
+        tree.addData(entry.value().toUtf8());
         tree.addData(QByteArrayView("\n", 1));
     }
     return QString::fromLatin1(tree.result().toHex());

@@ -1,10 +1,18 @@
 #include "demo/WorldBuilder.h"
 
 #include "base/Error.h"
+#include "codesign/CodeLocation.h"
+#include "codesign/SignedImage.h"
 #include "demo/Feeds.h"
+#include "demo/TicketRoute.h"
 #include "demo/TreeDigest.h"
+#include "demo/XarWriter.h"
 #include "demo/ZipArchive.h"
 #include "diskimage/HybridVolume.h"
+#include "package/TicketService.h"
+#include "package/Xar.h"
+
+#include <algorithm>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -72,14 +80,53 @@ QString WorldBuilder::stage(const AppBundle& bundle, const Signature& signature)
     return folder;
 }
 
-Published WorldBuilder::publishZip(const AppBundle& bundle, const Signature& signature, const QString& path)
+Published WorldBuilder::publishZip(
+    const AppBundle& bundle, const Signature& signature, const QString& path, bool notarized)
 {
     const QString folder = stage(bundle, signature);
     const QString output = m_layout.documents() + u'/' + path;
     QDir().mkpath(QFileInfo(output).path());
     const QString name = bundle.name + u".app"_s;
+    // Unsigned code (a world made without a signer) has nothing to notarize.
+    if (notarized && m_signer)
+        notarizeCode(folder + u'/' + name);
     zipTree(folder + u'/' + name, name, output);
     return describe(path);
+}
+
+Published WorldBuilder::publishPackage(
+    const AppBundle& bundle, const Signature& signature, const QString& path, bool notarized)
+{
+    const QString folder = stage(bundle, signature);
+    XarWriter package
+        = componentPackage(folder, u"/Applications"_s, PayloadCompression::gzip, bundle.bundleID);
+    package.checksum(xar::HashType::sha256);
+    if (const std::optional<codesign::SigningIdentity> identity
+        = m_signer ? m_signer->installer(signature) : std::nullopt)
+        package.sign(*identity);
+    const QString output = package.write(m_layout.documents() + u'/' + path);
+    if (notarized && m_signer) {
+        const xar::Archive archive = xar::Archive::open(output);
+        m_tickets.append(TicketLookup::recordName(
+            { archive.checksumType() == xar::HashType::sha1 ? 1 : 2, archive.storedChecksum() }));
+    }
+    return describe(path);
+}
+
+void WorldBuilder::notarizeCode(const QString& bundle)
+{
+    // Every architecture's code directory, as a ticket covers them all.
+    const std::optional<codesign::CodeLocation> location = codesign::CodeLocation::locate(bundle);
+    const std::optional<codesign::SignedImage> image
+        = location ? codesign::SignedImage::open(location->executablePath) : std::nullopt;
+    if (!image)
+        throw Error(u"Couldn't read the code of "_s + bundle + u" to notarize it."_s);
+    for (const codesign::SliceSignature& slice : image->slices()) {
+        if (!slice.signature)
+            throw Error(u"The code of "_s + bundle + u" isn't signed, so it can't be notarized."_s);
+        const codesign::CodeDirectory& best = slice.signature->best();
+        m_tickets.append(TicketLookup::recordName({ int(best.hashType), best.cdhash() }));
+    }
 }
 
 Published WorldBuilder::publishDiskImage(const AppBundle& bundle, const Signature& signature,
@@ -132,9 +179,19 @@ void WorldBuilder::expect(SampleApp app)
     m_apps.push_back(std::move(app));
 }
 
+void WorldBuilder::expectRestore(const QString& bundleID, ExpectedRestore restore)
+{
+    const auto found = std::find_if(
+        m_apps.begin(), m_apps.end(), [&](const SampleApp& app) { return app.bundleID == bundleID; });
+    if (found == m_apps.end())
+        throw Error(u"No sample app "_s + bundleID + u" to expect a restore of."_s);
+    found->restore = std::move(restore);
+}
+
 Manifest WorldBuilder::finish()
 {
     publish(u"api/cask.json"_s, QJsonDocument(m_casks).toJson(QJsonDocument::Compact));
+    publish(TicketRoute::records, QJsonDocument(m_tickets).toJson(QJsonDocument::Indented));
     for (const auto& [bundleID, results] : m_lookups)
         publish(u"lookup/"_s + bundleID + u".json"_s, lookupAnswer(results));
 

@@ -43,8 +43,15 @@ public:
     QString install(const AppBundle& bundle, const Signature& signature, const QString& subfolder = {});
 
     // A new version of an app: the bundle is written and signed in a private
-    // folder, then packed into the served file at `path`.
-    Published publishZip(const AppBundle& bundle, const Signature& signature, const QString& path);
+    // folder, then packed into the served file at `path`. A notarized one's
+    // code-directory hashes are confirmed by the world's ticket service.
+    Published publishZip(
+        const AppBundle& bundle, const Signature& signature, const QString& path, bool notarized = false);
+    // A flat installer package of the app for /Applications, signed with the
+    // Developer ID Installer identity of `signature`'s team; a notarized
+    // one's TOC checksum is confirmed by the ticket service.
+    Published publishPackage(
+        const AppBundle& bundle, const Signature& signature, const QString& path, bool notarized);
     Published publishDiskImage(const AppBundle& bundle, const Signature& signature, const QString& path,
         const std::optional<QString>& licence = std::nullopt);
     // Any other served document.
@@ -55,6 +62,8 @@ public:
     // A result of the App Store lookup service for `bundleID`.
     void addLookup(const QString& bundleID, const QJsonObject& result);
     void expect(SampleApp app);
+    // What restoring the expected app `bundleID` onto an empty Mac must give.
+    void expectRestore(const QString& bundleID, ExpectedRestore restore);
 
     // Writes the cask index, the lookup answers and the manifest.
     Manifest finish();
@@ -63,6 +72,7 @@ public:
 
 private:
     QString stage(const AppBundle& bundle, const Signature& signature);
+    void notarizeCode(const QString& bundle);
     Published describe(const QString& path) const;
 
     WorldLayout m_layout;
@@ -73,6 +83,7 @@ private:
     QJsonArray m_casks;
     std::map<QString, std::vector<QJsonObject>> m_lookups;
     std::vector<SampleApp> m_apps;
+    QJsonArray m_tickets; // record names the ticket service confirms
 };
 
 } // namespace corvanta::demo

@@ -1,11 +1,12 @@
 #include "demo/WorldRoutes.h"
 
+#include "demo/TicketRoute.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -15,20 +16,15 @@ namespace corvanta::demo {
 
 namespace {
 
-HttpReply text(int status, const QByteArray& body, const QByteArray& type = "text/plain; charset=utf-8")
+HttpReply text(int status, const QByteArray& body)
 {
-    HttpReply reply;
-    reply.status = status;
-    reply.body = body;
-    reply.length = body.size();
-    reply.headers.emplace_back("Content-Type", type);
-    return reply;
+    return HttpReply::text(body, status);
 }
 
 HttpReply json(int status, const QJsonObject& object)
 {
-    return text(
-        status, QJsonDocument(object).toJson(QJsonDocument::Compact), "application/json; charset=utf-8");
+    return HttpReply::text(
+        QJsonDocument(object).toJson(QJsonDocument::Compact), status, "application/json; charset=utf-8");
 }
 
 HttpReply notFound()
@@ -83,7 +79,7 @@ HttpReply serveFile(const QString& file, const HttpRequest& request)
     const QDateTime modified = info.lastModified().toUTC();
     const QByteArray tag = '"' + QByteArray::number(info.size(), 16) + '-'
         + QByteArray::number(modified.toMSecsSinceEpoch(), 16) + '"';
-    const QByteArray lastModified = WorldRoutes::httpDate(modified);
+    const QByteArray lastModified = httpDate(modified);
 
     HttpReply reply;
     reply.headers.emplace_back("ETag", tag);
@@ -95,7 +91,7 @@ HttpReply serveFile(const QString& file, const HttpRequest& request)
             const QByteArray trimmed = candidate.trimmed();
             current = current || trimmed == "*" || trimmed == tag || trimmed == "W/" + tag;
         }
-    } else if (const auto since = WorldRoutes::parseHttpDate(request.header("If-Modified-Since"))) {
+    } else if (const auto since = parseHttpDate(request.header("If-Modified-Since"))) {
         current = modified.toSecsSinceEpoch() <= since->toSecsSinceEpoch();
     }
     if (current) {
@@ -104,7 +100,6 @@ HttpReply serveFile(const QString& file, const HttpRequest& request)
     }
     reply.status = 200;
     reply.file = file;
-    reply.length = info.size();
     reply.headers.emplace_back("Content-Type", contentType(file));
     if (isDownload(file))
         reply.headers.emplace_back(
@@ -126,19 +121,12 @@ HttpReply lookup(const QString& documents, const QUrlQuery& query, const HttpReq
 
 } // namespace
 
-QByteArray HttpReply::header(const QByteArray& name) const
-{
-    for (const auto& [key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return {};
-}
-
 namespace WorldRoutes {
 
 HttpReply answer(const QString& documents, const HttpRequest& request)
 {
+    if (request.method == "POST" && request.target == "/tickets")
+        return TicketRoute::answer(documents, request);
     if (request.method != "GET" && request.method != "HEAD") {
         HttpReply reply = text(405, "Only GET and HEAD are served here.\n");
         reply.headers.emplace_back("Allow", "GET, HEAD");
@@ -176,47 +164,6 @@ HttpReply answer(const QString& documents, const HttpRequest& request)
             { { u"message"_s, u"Not Found"_s },
                 { u"documentation_url"_s, u"https://docs.github.com/rest/releases/releases"_s } });
     return reply;
-}
-
-QByteArray httpDate(const QDateTime& time)
-{
-    return QLocale::c().toString(time.toUTC(), u"ddd, dd MMM yyyy hh:mm:ss 'GMT'"_s).toLatin1();
-}
-
-std::optional<QDateTime> parseHttpDate(const QByteArray& text)
-{
-    if (text.isEmpty())
-        return std::nullopt;
-    QDateTime time
-        = QLocale::c().toDateTime(QString::fromLatin1(text.trimmed()), u"ddd, dd MMM yyyy hh:mm:ss 'GMT'"_s);
-    if (!time.isValid())
-        return std::nullopt;
-    time.setTimeSpec(Qt::UTC);
-    return time;
-}
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 304:
-        return "Not Modified";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 408:
-        return "Request Timeout";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Unknown";
-    }
 }
 
 } // namespace WorldRoutes

@@ -73,7 +73,14 @@ void zipTree(const QString& root, const QString& prefix, const QString& output)
         || archive_write_open_filename(archive.get(), QFile::encodeName(output).constData()) != ARCHIVE_OK)
         throw failure(archive.get(), output);
 
-    add(archive.get(), output, root, prefix + u'/');
+    appendTree(archive.get(), root, prefix, output);
+    if (archive_write_close(archive.get()) != ARCHIVE_OK)
+        throw failure(archive.get(), output);
+}
+
+void appendTree(struct archive* archive, const QString& root, const QString& prefix, const QString& output)
+{
+    add(archive, output, root, prefix + u'/');
     QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
         QDirIterator::Subdirectories);
     QStringList paths;
@@ -85,10 +92,8 @@ void zipTree(const QString& root, const QString& prefix, const QString& output)
         const QFileInfo info(path);
         const QString name
             = prefix + path.mid(root.size()) + (info.isDir() && !info.isSymLink() ? u"/"_s : u""_s);
-        add(archive.get(), output, path, name);
+        add(archive, output, path, name);
     }
-    if (archive_write_close(archive.get()) != ARCHIVE_OK)
-        throw failure(archive.get(), output);
 }
 
 } // namespace corvanta::demo

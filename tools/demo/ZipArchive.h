@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct archive;
+
 namespace corvanta::demo {
 
 // Writes a zip archive of the tree at `root`, every entry stored under
@@ -9,5 +11,7 @@ namespace corvanta::demo {
 // (whatever they point at), the way a developer's release zip holds an app.
 // Throws Error when the archive can't be written.
 void zipTree(const QString& root, const QString& prefix, const QString& output);
+// The same entries appended to the archive being written to `output`.
+void appendTree(struct archive* archive, const QString& root, const QString& prefix, const QString& output);
 
 } // namespace corvanta::demo

@@ -161,7 +161,7 @@ TEST_F(DemoServerTest, CaskIndexAnswersConditionalRequestsWith304)
     const QByteArray tag = first.headers.value("etag");
     const QByteArray modified = first.headers.value("last-modified");
     ASSERT_FALSE(tag.isEmpty());
-    ASSERT_TRUE(WorldRoutes::parseHttpDate(modified).has_value()) << modified.toStdString();
+    ASSERT_TRUE(parseHttpDate(modified).has_value()) << modified.toStdString();
 
     EXPECT_EQ(fetch(u"/api/cask.json"_s, { { "If-None-Match", tag } }).status, 304);
     EXPECT_EQ(fetch(u"/api/cask.json"_s, { { "If-None-Match", "\"other\", " + tag } }).status, 304);
@@ -172,7 +172,7 @@ TEST_F(DemoServerTest, CaskIndexAnswersConditionalRequestsWith304)
         fetch(u"/api/cask.json"_s, { { "If-None-Match", "\"other\"" }, { "If-Modified-Since", modified } })
             .status,
         200);
-    const QByteArray earlier = WorldRoutes::httpDate(WorldRoutes::parseHttpDate(modified)->addSecs(-60));
+    const QByteArray earlier = httpDate(parseHttpDate(modified)->addSecs(-60));
     EXPECT_EQ(fetch(u"/api/cask.json"_s, { { "If-Modified-Since", earlier } }).status, 200);
 
     // A changed index gets a new tag, so the old one no longer matches.
@@ -280,13 +280,13 @@ TEST_F(DemoServerTest, ServesOnTheAddressItReports)
     EXPECT_NE(fetch(u"/cask/tally"_s).error, QNetworkReply::NoError);
 }
 
-TEST(WorldRoutes, HttpDatesRoundTrip)
+TEST(HttpDate, RoundTrips)
 {
     const QDateTime time(QDate(2026, 12, 6), QTime(20, 20, 21), Qt::UTC);
-    EXPECT_EQ(WorldRoutes::httpDate(time), "Sun, 06 Dec 2026 20:20:21 GMT");
-    EXPECT_EQ(WorldRoutes::parseHttpDate("Sun, 06 Dec 2026 20:20:21 GMT"), time);
-    EXPECT_FALSE(WorldRoutes::parseHttpDate("yesterday").has_value());
-    EXPECT_FALSE(WorldRoutes::parseHttpDate("").has_value());
+    EXPECT_EQ(httpDate(time), "Sun, 06 Dec 2026 20:20:21 GMT");
+    EXPECT_EQ(parseHttpDate("Sun, 06 Dec 2026 20:20:21 GMT"), time);
+    EXPECT_FALSE(parseHttpDate("yesterday").has_value());
+    EXPECT_FALSE(parseHttpDate("").has_value());
 }
 
 } // namespace

@@ -1,12 +1,13 @@
 #include "ServedWorld.h"
 #include "base/Error.h"
 #include "codesign/PortableCodeSigning.h"
+#include "codesign/PropertyList.h"
 #include "demo/WorldBuilder.h"
-#include "discovery/PropertyList.h"
 #include "discovery/Scanner.h"
 #include "support/Await.h"
 #include "support/QtPrinters.h"
 
+#include <algorithm>
 #include <iostream>
 #include <set>
 
@@ -46,58 +47,6 @@ protected:
 
 ServedWorld* DemoWorld::world = nullptr;
 
-TEST_F(DemoWorld, ScannerReadsEveryAppAsTheManifestDescribesIt)
-{
-    const Manifest& manifest = world->manifest;
-    ASSERT_GE(manifest.apps.size(), 20u);
-    const codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors::fromFolder(
-        world->layout.anchors()) };
-    const std::vector<InstalledApp> apps
-        = Scanner::scan({ QUrl::fromLocalFile(world->layout.applications()) }, codeSigning, manifest.base);
-    ASSERT_EQ(apps.size(), manifest.apps.size());
-
-    std::set<QString> subfolders;
-    for (const InstalledApp& app : apps) {
-        const SampleApp* sample = manifest.app(app.bundleID);
-        ASSERT_NE(sample, nullptr) << app.bundleID.toStdString();
-        SCOPED_TRACE(sample->name.toStdString());
-        EXPECT_EQ(app.url.toLocalFile(), world->layout.applications() + u'/' + sample->path);
-        EXPECT_EQ(app.name, sample->name);
-        EXPECT_EQ(app.version, sample->version);
-        EXPECT_EQ(app.build, sample->build);
-        EXPECT_EQ(app.edKey.has_value(), sample->edKey);
-        EXPECT_EQ(app.team, sample->team);
-        const ValidityResult validity
-            = codeSigning.checkValidity(app.url.toLocalFile(), ValidityFlags::installer);
-        EXPECT_EQ(
-            validity.status, sample->signing == u"unsigned" ? SigningStatus::notSigned : SigningStatus::ok)
-            << validity.message.value_or(QString()).toStdString();
-        EXPECT_EQ(app.isAppStore, sample->check.source == u"Mac App Store");
-        EXPECT_EQ(app.electronFeed.has_value(), sample->check.source == u"Electron");
-        for (const std::optional<QUrl>& feed : { app.feedURL, app.electronFeed }) {
-            if (feed) {
-                EXPECT_TRUE(feed->toString().startsWith(manifest.base.toString()))
-                    << feed->toString().toStdString();
-            }
-        }
-        if (sample->path.contains(u'/'))
-            subfolders.insert(sample->path.section(u'/', 0, 0));
-    }
-    EXPECT_EQ(subfolders, std::set<QString> { u"Utilities"_s });
-
-    // One of each kind the brief of the world asks for.
-    QStringList signings;
-    for (const SampleApp& sample : manifest.apps)
-        signings << sample.signing;
-    for (const QString& kind : { u"developerID"_s, u"adHoc"_s, u"unsigned"_s })
-        EXPECT_TRUE(signings.contains(kind)) << kind.toStdString();
-    for (const QString& status : { u"update"_s, u"upToDate"_s, u"cantVerify"_s }) {
-        EXPECT_TRUE(std::any_of(manifest.apps.begin(), manifest.apps.end(), [&](const SampleApp& sample) {
-            return sample.check.status == status;
-        })) << status.toStdString();
-    }
-}
-
 // Every address the world writes is its server's, or a public page nothing
 // fetches (home pages, store pages, XML namespaces); every file it names is served.
 TEST_F(DemoWorld, EveryAddressLeadsToItsServer)
@@ -131,7 +80,8 @@ TEST_F(DemoWorld, EveryAddressLeadsToItsServer)
             }
         }
     }
-    EXPECT_GT(documents, 40);
+    // Every app's Info.plist at least.
+    EXPECT_GE(documents, qsizetype(world->manifest.apps.size()));
 
     QNetworkAccessManager network;
     int files = 0;
@@ -146,7 +96,10 @@ TEST_F(DemoWorld, EveryAddressLeadsToItsServer)
         EXPECT_EQ(status, url.endsWith(u"/feeds/kiln/appcast.xml"_s) ? 404 : 200) << url.toStdString();
         reply->deleteLater();
     }
-    EXPECT_GT(files, 30);
+    // A download at least for every update the world offers.
+    EXPECT_GE(files,
+        std::count_if(world->manifest.apps.begin(), world->manifest.apps.end(),
+            [](const SampleApp& app) { return app.update.has_value(); }));
 }
 
 TEST_F(DemoWorld, ManifestReadsBackAsWritten)

@@ -1,6 +1,5 @@
 #include "install/Updater.h"
 #include "support/InstallFixtures.h"
-#include "support/ZipWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,65 +61,6 @@ protected:
     test::TestServices m_services;
     QString m_work;
 };
-
-TEST_F(ExtractTest, UnzipsARealAppWithItsFrameworkLinks)
-{
-    const Extracted found
-        = extract(download(realworld + u"/zip/sparkle-SparkleTestCodeSignApp.zip"_s, u"download"_s),
-            u"org.sparkle-project.SparkleTestApp"_s);
-    EXPECT_EQ(found.app, m_work + u"/extracted/SparkleTestCodeSignApp.app"_s);
-    EXPECT_FALSE(found.agreement);
-    EXPECT_EQ(
-        QFileInfo(found.app + u"/Contents/Frameworks/Sparkle.framework/Versions/Current"_s).symLinkTarget(),
-        found.app + u"/Contents/Frameworks/Sparkle.framework/Versions/A"_s);
-}
-
-TEST_F(ExtractTest, RefusesHostileZips)
-{
-    const QString planted = m_sandbox.root() + u"/planted"_s;
-    struct Row {
-        const char* name;
-        std::function<void(test::ZipWriter&)> entries;
-        QString refusal;
-    };
-    const std::vector<Row> rows {
-        { "a link that climbs out",
-            [](test::ZipWriter& zip) {
-                zip.file(u"Foo.app/Contents/Info.plist"_s, "x")
-                    .link(u"Foo.app/Contents/Frameworks/Evil"_s, u"../../../../../../../../etc"_s);
-            },
-            u"The download contains a link to a location outside the app (Evil \u2192 "
-            u"../../../../../../../../etc). "
-            u"Refusing to install."_s },
-        { "a link to an absolute path",
-            [](test::ZipWriter& zip) {
-                zip.file(u"Foo.app/Contents/Info.plist"_s, "x").link(u"Foo.app/Contents/Home"_s, u"/root"_s);
-            },
-            u"The download contains a link to a location outside the app (Home \u2192 /root). Refusing to install."_s },
-        { "an entry with an absolute path",
-            [&](test::ZipWriter& zip) {
-                zip.file(u"Foo.app/Contents/Info.plist"_s, "x").file(planted, "gotcha");
-            },
-            u"ditto failed: The archive entry \u201c%1\u201d has an absolute path."_s.arg(planted) },
-        { "an entry that climbs out",
-            [](test::ZipWriter& zip) { zip.file(u"Foo.app/../../../planted"_s, "gotcha"); },
-            u"ditto failed: The archive entry \u201cFoo.app/../../../planted\u201d climbs out of its folder "
-            u"with "
-            u"\u201c..\u201d."_s },
-        { "no app at all", [](test::ZipWriter& zip) { zip.file(u"README.txt"_s, "hello"); }, noApp },
-    };
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(rows[i].name);
-        const QString zip = m_work + u"/bad%1.zip"_s.arg(i);
-        {
-            test::ZipWriter writer(zip);
-            rows[i].entries(writer);
-        }
-        EXPECT_EQ(refusal(zip), rows[i].refusal);
-        EXPECT_FALSE(QFileInfo::exists(planted));
-        QDir(m_work + u"/extracted"_s).removeRecursively();
-    }
-}
 
 TEST_F(ExtractTest, RefusesATruncatedZip)
 {

@@ -40,28 +40,70 @@ const QString realworld = QStringLiteral(CORVANTA_REALWORLD);
 
 class InstallTest : public test::InstallWorld { };
 
-TEST_F(InstallTest, SparkleZipWithEdDSAForAnAdHocApp)
+// One way an update goes through: how the app is signed, how the download
+// comes, and the install log it must leave.
+struct HappyPath {
+    const char* name;
+    bool teamSigned; // by TEAMAAAAAA; else ad hoc, vouched for by its EdDSA key
+    bool diskImage; // with a licence agreement; else a zip
+    SourceKind kind;
+    bool statedSize;
+    bool checksum; // in capitals, as casks may write it
+    bool strayEdSignature; // a signature the installed app has no key for
+    QStringList log; // %1: the download's size, %2: the Trash folder
+};
+
+void PrintTo(const HappyPath& path, std::ostream* out)
 {
+    *out << path.name;
+}
+
+class HappyPaths : public InstallTest, public testing::WithParamInterface<HappyPath> { };
+
+TEST_P(HappyPaths, LogEveryCheckAndPutTheNewVersionInPlace)
+{
+    const HappyPath& row = GetParam();
     const test::EdKey key;
-    const QString path = makeApp(m_sandbox.applications(), { .edKey = key.publicKey() });
+    AppOptions options { .edKey = key.publicKey() };
+    if (row.teamSigned)
+        options = { .team = u"TEAMAAAAAA"_s };
+    const QString path = makeApp(m_sandbox.applications(), options);
     const Snapshot old = test::snapshot(path);
-    const QString fresh = makeApp(
-        m_sandbox.inputs(), { .version = u"2.0"_s, .build = u"2"_s, .edKey = key.publicKey(), .seed = 2 });
+    options.version = u"2.0"_s;
+    options.build = u"2"_s;
+    options.seed = 2;
+    const QString volume = m_sandbox.inputs() + u"/volume"_s;
+    const QString fresh = makeApp(row.diskImage ? volume : m_sandbox.inputs(), options);
     const Snapshot freshTree = test::snapshot(fresh);
-    const QByteArray zip = serveZip(fresh);
-    Release update = release(SourceKind::sparkle, zip);
-    update.download->edSignature = key.sign(zip);
+    QByteArray bytes;
+    if (row.diskImage) {
+        QFile::link(u"/Applications"_s, volume + u"/Applications"_s);
+        const QString image = m_sandbox.root() + u"/Foo.dmg"_s;
+        udif::WriteOptions licensed;
+        licensed.licenseText = u"By opening this image you agree to be nice."_s;
+        udif::writeDiskImage(volume, u"Foo"_s, image, licensed);
+        bytes = serve(image);
+    } else {
+        bytes = serveZip(fresh);
+    }
+    Release update = release(row.kind, bytes, row.statedSize);
+    if (row.checksum) {
+        update.download->sha256 = QString::fromLatin1(
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toUpper());
+    }
+    if (!row.teamSigned)
+        update.download->edSignature = key.sign(bytes);
+    if (row.strayEdSignature)
+        update.download->edSignature = test::EdKey().sign(bytes);
 
     const Outcome outcome = install(installed(path), update);
     ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
-    EXPECT_EQ(*outcome.log,
-        QStringList({
-            u"Size matches: %1 bytes"_s.arg(zip.size()),
-            u"EdDSA signature valid for Foo's public key"_s,
-            u"Code signature valid; the installed app is ad-hoc signed, so its EdDSA key vouched for the download"_s,
-            u"Bundle com.example.foo 2.0 is newer than 1.0"_s,
-            u"Swapped in; the old copy moved to "_s + m_sandbox.trash(),
-        }));
+    QStringList log;
+    for (const QString& line : row.log)
+        log << QString(line)
+                   .replace(u"%1"_s, QString::number(bytes.size()))
+                   .replace(u"%2"_s, m_sandbox.trash());
+    EXPECT_EQ(*outcome.log, log);
     ASSERT_GE(outcome.phases.size(), 4);
     EXPECT_EQ(outcome.phases.first(), InstallPhase::downloading(0));
     EXPECT_EQ(outcome.phases.at(outcome.phases.size() - 2), InstallPhase::verifying());
@@ -69,56 +111,30 @@ TEST_F(InstallTest, SparkleZipWithEdDSAForAnAdHocApp)
     expectWorld(test::under(u"Foo.app"_s, freshTree), test::under(u"Foo.app"_s, old));
 }
 
-TEST_F(InstallTest, HomebrewZipWithChecksumAndADeveloperTeam)
-{
-    const QString path = makeApp(m_sandbox.applications(), { .team = u"TEAMAAAAAA"_s });
-    const Snapshot old = test::snapshot(path);
-    const QString fresh = makeApp(
-        m_sandbox.inputs(), { .version = u"2.0"_s, .build = u"2"_s, .team = u"TEAMAAAAAA"_s, .seed = 2 });
-    const Snapshot freshTree = test::snapshot(fresh);
-    const QByteArray zip = serveZip(fresh);
-    Release update = release(SourceKind::homebrew, zip, false);
-    // Casks may write the digest in capitals.
-    update.download->sha256
-        = QString::fromLatin1(QCryptographicHash::hash(zip, QCryptographicHash::Sha256).toHex().toUpper());
+const QString requirementMet
+    = u"Code signature valid and meets the installed app's designated requirement (team TEAMAAAAAA)"_s;
+const QString newer = u"Bundle com.example.foo 2.0 is newer than 1.0"_s;
+const QString swapped = u"Swapped in; the old copy moved to %2"_s;
 
-    const Outcome outcome = install(installed(path), update);
-    ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
-    EXPECT_EQ(*outcome.log,
-        QStringList({
-            u"Size: %1 bytes (the source doesn't state one)"_s.arg(zip.size()),
-            u"SHA-256 matches the source"_s,
-            u"Code signature valid and meets the installed app's designated requirement (team TEAMAAAAAA)"_s,
-            u"Bundle com.example.foo 2.0 is newer than 1.0"_s,
-            u"Swapped in; the old copy moved to "_s + m_sandbox.trash(),
-        }));
-    expectWorld(test::under(u"Foo.app"_s, freshTree), test::under(u"Foo.app"_s, old));
-}
-
-TEST_F(InstallTest, DiskImageWithALicenceAgreement)
-{
-    const QString path = makeApp(m_sandbox.applications(), { .team = u"TEAMAAAAAA"_s });
-    const Snapshot old = test::snapshot(path);
-    const QString volume = m_sandbox.inputs() + u"/volume"_s;
-    const QString fresh
-        = makeApp(volume, { .version = u"2.0"_s, .build = u"2"_s, .team = u"TEAMAAAAAA"_s, .seed = 2 });
-    const Snapshot freshTree = test::snapshot(fresh);
-    QFile::link(u"/Applications"_s, volume + u"/Applications"_s);
-    const QString image = m_sandbox.root() + u"/Foo.dmg"_s;
-    udif::WriteOptions options;
-    options.licenseText = u"By opening this image you agree to be nice."_s;
-    udif::writeDiskImage(volume, u"Foo"_s, image, options);
-    const QByteArray bytes = serve(image);
-
-    const Outcome outcome = install(installed(path), release(SourceKind::sparkle, bytes));
-    ASSERT_FALSE(outcome.error) << outcome.error->toStdString();
-    EXPECT_TRUE(outcome.log->contains(u"The disk image came with the developer's license agreement, which "
-                                      u"Corvanta accepted to open it: the "
-                                      u"developer's license terms apply to this app."_s))
-        << outcome.log->join(u'\n').toStdString();
-    EXPECT_EQ(outcome.log->last(), u"Swapped in; the old copy moved to "_s + m_sandbox.trash());
-    expectWorld(test::under(u"Foo.app"_s, freshTree), test::under(u"Foo.app"_s, old));
-}
+INSTANTIATE_TEST_SUITE_P(Installs, HappyPaths,
+    testing::Values(
+        HappyPath { "SparkleZipWithEdDSAForAnAdHocApp", false, false, SourceKind::sparkle, true, false, false,
+            { u"Size matches: %1 bytes"_s, u"EdDSA signature valid for Foo's public key"_s,
+                u"Code signature valid; the installed app is ad-hoc signed, so its EdDSA key vouched "
+                u"for the download"_s,
+                newer, swapped } },
+        HappyPath { "HomebrewZipWithChecksumAndADeveloperTeam", true, false, SourceKind::homebrew, false,
+            true, true,
+            { u"Size: %1 bytes (the source doesn't state one)"_s, u"SHA-256 matches the source"_s,
+                u"EdDSA signature present, but Foo has no public key to check it against"_s, requirementMet,
+                newer, swapped } },
+        HappyPath { "DiskImageWithALicenceAgreement", true, true, SourceKind::sparkle, true, false, false,
+            { u"Size matches: %1 bytes"_s,
+                u"The disk image came with the developer's license agreement, which Corvanta accepted to "
+                u"open "
+                u"it: the developer's license terms apply to this app."_s,
+                requirementMet, newer, swapped } }),
+    [](const testing::TestParamInfo<HappyPath>& param) { return std::string(param.param.name); });
 
 TEST_F(InstallTest, TheRealDeveloperIdUpdatePair)
 {
@@ -158,6 +174,37 @@ TEST_F(InstallTest, TheRealDeveloperIdUpdatePair)
         test::under(u"DevSignedApp.app"_s, old));
 }
 
+// The platform's verifier, except that it can't make a code object for
+// anything being staged: what macOS answers for code it can't open, which
+// our own verifier never says of a bundle that exists.
+class NoCodeObjectWhenStaged : public CodeSigning {
+public:
+    explicit NoCodeObjectWhenStaged(std::unique_ptr<CodeSigning> real)
+        : m_real(std::move(real))
+    {
+    }
+    SigningInformation signing(const QString& path) const override { return m_real->signing(path); }
+    ValidityResult checkValidity(
+        const QString& path, std::uint32_t flags, const std::optional<QString>& requirement) const override
+    {
+        if (path.contains(u"/.corvanta-"_s))
+            return ValidityResult::of(SigningStatus::staticCodeNotFound);
+        return m_real->checkValidity(path, flags, requirement);
+    }
+    std::optional<QString> designatedRequirement(const QString& path) const override
+    {
+        return m_real->designatedRequirement(path);
+    }
+    bool compilesRequirement(const QString& text) const override { return m_real->compilesRequirement(text); }
+    std::vector<std::uint32_t> architectures(const QString& path) const override
+    {
+        return m_real->architectures(path);
+    }
+
+private:
+    std::unique_ptr<CodeSigning> m_real;
+};
+
 class Refusals;
 
 // One way an update goes wrong: what to serve and what the user reads.
@@ -177,6 +224,7 @@ public:
     using InstallTest::serveZip;
     QString inputs() const { return m_sandbox.inputs(); }
     test::TestServer& server() { return m_server; }
+    test::TestServices& services() { return m_services; }
     QString root() const { return m_sandbox.root(); }
     const test::EdKey& key() const { return m_key; }
 
@@ -344,6 +392,26 @@ INSTANTIATE_TEST_SUITE_P(EveryCheck, Refusals,
                 a.build = u"2"_s;
             },
             u"The download is version 2.0, not newer than the installed 2.0. Refusing to downgrade."_s },
+        // 2023 is a build counter, 2.0 a dotted version: no answer is no update.
+        Refusal { "versions that can't be compared",
+            [](auto&, InstalledApp& a, auto&) {
+                a.version = u"2023"_s;
+                a.build = u"2023"_s;
+            },
+            u"The download is version 2.0, not newer than the installed 2023. Refusing to downgrade."_s },
+        Refusal { "no code object",
+            [](Refusals& fixture, auto&, auto&) {
+                std::unique_ptr<CodeSigning>& verifier = fixture.services().codeSigning;
+                verifier = std::make_unique<NoCodeObjectWhenStaged>(std::move(verifier));
+            },
+            u"The new version isn't code signed."_s },
+        // Abandoned after the work folder was made, with part of a file in it.
+        Refusal { "download failed",
+            [](Refusals& fixture, auto&, Release& r) {
+                fixture.server().on(u"/Foo.zip"_s, test::Response { .status = 500, .body = "oops" });
+                r.download->size.reset();
+            },
+            u"Download failed: HTTP 500."_s },
         Refusal { "another processor",
             [](Refusals& fixture, InstalledApp& a, Release& r) {
                 goodUpdate(fixture, a, r,

@@ -203,7 +203,8 @@ TEST_F(SwapTest, StagingRefusesWhatNoAppHolds)
 }
 
 // A crash leaves its staging folder behind; the next install takes it away,
-// but never one a living install holds, nor anything not named as ours. An
+// but never one a living install holds (nor one another process is still
+// making and locking), nor anything not named as ours. An
 // old copy killed between the exchange and the Trash still reaches the
 // Trash; a staged new version, never installed, doesn't.
 TEST_F(SwapTest, SweepingTakesOnlyWhatDeadInstallsLeft)
@@ -217,6 +218,9 @@ TEST_F(SwapTest, SweepingTakesOnlyWhatDeadInstallsLeft)
     QDir().mkpath(work);
     const QString lookalike = m_sandbox.applications() + u"/.corvanta-mine"_s;
     QDir().mkpath(lookalike);
+    const QString beingMade
+        = m_sandbox.applications() + u"/.corvanta-0C9D1F7E-4444-4A2B-8C3D-123456789ABC.new"_s;
+    QDir().mkpath(beingMade);
     const Snapshot oldTree = test::snapshot(old);
 
     QStringList kept;
@@ -226,9 +230,10 @@ TEST_F(SwapTest, SweepingTakesOnlyWhatDeadInstallsLeft)
     EXPECT_EQ(kept, QStringList { QString() });
     EXPECT_EQ(StagingFolder::sweep(m_sandbox.temp(), StagingFolder::workPrefix), 1);
     EXPECT_FALSE(QFileInfo::exists(exchanged) || QFileInfo::exists(staged) || QFileInfo::exists(work));
-    EXPECT_TRUE(QFileInfo::exists(lookalike));
+    EXPECT_TRUE(QFileInfo::exists(lookalike) && QFileInfo::exists(beingMade));
     EXPECT_EQ(test::snapshot(m_new), m_fresh);
     QDir(lookalike).removeRecursively();
+    QDir(beingMade).removeRecursively();
 }
 
 TEST_F(SwapTest, PlacesAFirstCopyWithoutEverOverwriting)

@@ -1,25 +1,10 @@
-#include "model/Prefs.h"
-#include "model/Store.h"
-#include "platform/CodeSigning.h"
-#include "platform/HostInfo.h"
-#include "sources/Net.h"
-#include "support/Await.h"
-#include "support/BundleBuilder.h"
+#include "integration/model/StoreFixtures.h"
 #include "support/Program.h"
 #include "support/QtPrinters.h"
-#include "support/TestServer.h"
-#include "support/Unsigned.h"
-
-#include <map>
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -30,63 +15,20 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Answers by script and keeps what it was asked and told.
-class ScriptedPrompts : public Prompts {
-public:
-    QCoro::Task<bool> ask(Question question) override
-    {
-        asked << question;
-        co_return answer;
-    }
-    void tell(Alert alert) override { told << alert; }
-
-    bool answer = false;
-    QList<Question> asked;
-    QList<Alert> told;
-};
-
 // A sandbox of App Store apps beside its Library and Trash folders, and a
 // loopback App Store and cask index.
-class ActionsTest : public testing::Test {
+class ActionsTest : public AppStoreWorld {
 protected:
-    QTemporaryDir root;
-    TestServer server;
-    Net net;
-    Unsigned codeSigning;
-    FixedHostInfo host { { 15, 0, 0 }, true };
-    std::unique_ptr<Prefs> prefs;
-    std::map<QString, QString> storeVersions; // bundle id → version the store lists
     QList<QUrl> opened;
     ScriptedPrompts prompts;
     QByteArray caskIndex = "[]";
 
-    QString apps() const { return root.filePath(u"Applications"_s); }
     QString library() const { return root.filePath(u"Library"_s); }
 
     void SetUp() override
     {
-        QDir().mkpath(apps());
-        prefs = std::make_unique<Prefs>(
-            std::make_unique<QSettings>(root.filePath(u"prefs.ini"_s), QSettings::IniFormat), Launch());
+        AppStoreWorld::SetUp();
         server.on(u"/api/cask.json"_s, [this](const RecordedRequest&) { return Response::json(caskIndex); });
-        server.onPrefix(u"/lookup"_s, [this](const RecordedRequest& request) {
-            const QString id = request.query.queryItemValue(u"bundleId"_s);
-            QJsonArray results;
-            if (storeVersions.count(id)) {
-                results.append(QJsonObject { { u"bundleId"_s, id }, { u"version"_s, storeVersions[id] },
-                    { u"trackViewUrl"_s, u"https://apps.apple.com/app/id42"_s } });
-            }
-            return Response::json(QJsonDocument(QJsonObject { { u"results"_s, results } }).toJson());
-        });
-    }
-
-    QString install(const QString& name, const QString& version = u"1.0"_s)
-    {
-        return BundleBuilder(apps(), name)
-            .bundleID(u"com.example."_s + name.toLower())
-            .version(version)
-            .appStoreReceipt()
-            .create();
     }
 
     std::unique_ptr<Store> makeStore(const QString& sandbox = {})

@@ -1,34 +1,15 @@
-#include "codesign/CodeSigner.h"
-#include "codesign/PortableCodeSigning.h"
-#include "model/Prefs.h"
-#include "model/Store.h"
+#include "integration/model/StoreFixtures.h"
 #include "model/UpdateControl.h"
-#include "platform/Ditto.h"
-#include "platform/HostInfo.h"
 #include "platform/Rename.h"
 #include "platform/Workspace.h"
-#include "sources/Net.h"
-#include "support/Await.h"
-#include "support/BundleBuilder.h"
-#include "support/EdKey.h"
-#include "support/MachOWriter.h"
 #include "support/Program.h"
 #include "support/QtPrinters.h"
 #include "support/ScriptedPermissions.h"
-#include "support/TestServer.h"
-#include "support/ZipWriter.h"
 
 #include <cerrno>
 #include <csignal>
-#include <memory>
 
-#include <QCoro/QCoroTimer>
-#include <QDir>
-#include <QFile>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -56,119 +37,17 @@ private:
     std::unique_ptr<Rename> m_real = Rename::create();
 };
 
-class ScriptedPrompts : public Prompts {
-public:
-    QCoro::Task<bool> ask(Question question) override
-    {
-        asked << question;
-        co_return answer;
-    }
-    void tell(Alert alert) override { told << alert; }
-
-    bool answer = false;
-    QList<Question> asked;
-    QList<Alert> told;
-};
-
-QCoro::Task<> briefly()
-{
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.start(1);
-    co_await timer;
-}
-
-// Points HOME somewhere else while it lives.
-class HomeFolder {
-public:
-    explicit HomeFolder(const QString& path)
-        : m_saved(qgetenv("HOME"))
-    {
-        qputenv("HOME", QFile::encodeName(path));
-    }
-    ~HomeFolder() { qputenv("HOME", m_saved); }
-
-private:
-    QByteArray m_saved;
-};
-
-// Apps whose Sparkle feeds on the loopback server offer version 2.0, signed
-// with each app's EdDSA key and ad-hoc code-signed, as zip archives; the
-// real installer swaps them in.
-class QueueTest : public testing::Test {
+// Apps whose Sparkle feeds on the loopback server offer version 2.0, which
+// the real installer swaps in.
+class QueueTest : public SparkleWorld {
 protected:
-    QTemporaryDir root;
-    TestServer server;
-    Net net;
-    codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors() };
-    FixedHostInfo host { { 15, 0, 0 }, true };
-    std::unique_ptr<Prefs> prefs;
-    EdKey key;
     RefusingRename rename;
     ScriptedPermissions permissions;
     ScriptedPrompts prompts;
     std::vector<std::chrono::milliseconds> pauses;
     std::function<void()> onPause;
 
-    QString apps() const { return root.filePath(u"Applications"_s); }
     QString trash() const { return root.filePath(u"Trash"_s); }
-
-    void SetUp() override
-    {
-        QDir().mkpath(apps());
-        prefs = std::make_unique<Prefs>(
-            std::make_unique<QSettings>(root.filePath(u"prefs.ini"_s), QSettings::IniFormat), Launch());
-        server.on(u"/api/cask.json"_s, Response::json("[]"));
-        server.onPrefix(
-            u"/lookup"_s, [](const RecordedRequest&) { return Response::json(R"({"results":[]})"); });
-    }
-
-    static QString bundle(const QString& folder, const QString& name, const QString& version,
-        const QString& build, const QString& edKey, const QUrl& feed)
-    {
-        const QString path
-            = BundleBuilder(folder, name)
-                  .bundleID(u"com.example."_s + name.toLower())
-                  .version(version)
-                  .build(build)
-                  .edKey(edKey)
-                  .feedURL(feed.toString())
-                  .executable(name, MachOWriter::executable(CpuType::ofThisBuild(), 20000, build.toUInt()))
-                  .create();
-        codesign::CodeSigner(codesign::SigningOptions {}).sign(path);
-        return path;
-    }
-
-    // Installs `name` 1.0 into `folder` and serves 2.0 for it.
-    QString offer(const QString& name, const QString& folder = {})
-    {
-        const QUrl feed = server.url(u"/"_s + name + u"/appcast.xml"_s);
-        const QString installed
-            = bundle(folder.isEmpty() ? apps() : folder, name, u"1.0"_s, u"1"_s, key.publicKey(), feed);
-        const QString newer = bundle(root.filePath(u"new"_s), name, u"2.0"_s, u"2"_s, key.publicKey(), feed);
-        const QString zip = root.filePath(name + u".zip"_s);
-        {
-            ZipWriter writer(zip);
-            writer.tree(newer, name + u".app"_s);
-        }
-        QFile file(zip);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
-        const QString download = u"/"_s + name + u"/"_s + name + u"-2.0.zip"_s;
-        Response body { .body = bytes };
-        // Dripped, so that two downloads at once would overlap at the server.
-        body.chunkSize = 8192;
-        body.chunkInterval = 2ms;
-        server.on(download, body);
-        const QString appcast = uR"(<?xml version="1.0"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><item>
-<sparkle:version>2</sparkle:version><sparkle:shortVersionString>2.0</sparkle:shortVersionString>
-<enclosure url="%1" length="%2" sparkle:edSignature="%3"/>
-</item></channel></rss>)"_s.arg(download, QString::number(bytes.size()), key.sign(bytes));
-        server.on(
-            u"/"_s + name + u"/appcast.xml"_s, Response::text(appcast.toUtf8(), 200, "application/xml"));
-        return installed;
-    }
 
     std::unique_ptr<Store> makeStore(bool sandboxed = true)
     {
@@ -295,7 +174,7 @@ TEST_F(QueueTest, AnItemTakenOutOfTheQueueIsSkippedAndASecondRunDoesNothing)
     // The user takes Beta out of the queue while Alpha downloads.
     ASSERT_TRUE(waitUntil([&] { return alpha->phase().kind == InstallPhase::Kind::downloading; }));
     beta->setPhase(InstallPhase::idle());
-    await(store->updateAll(), 100ms); // refused at once while the run goes on
+    EXPECT_TRUE(store->updateAll().isReady()); // refused at once while the run goes on
     await(std::move(run), 60s);
 
     EXPECT_EQ(downloads(), 2);
@@ -365,7 +244,6 @@ TEST_F(QueueTest, CancellingTheQuitPromptLeavesTheAppRunningAndIdle)
     await(store->updateAll());
     ASSERT_EQ(prompts.asked.size(), 1);
     EXPECT_EQ(prompts.asked[0], Question::quitToUpdate(alpha->app(), alpha->release()));
-    EXPECT_EQ(prompts.asked[0].title, u"Quit Alpha to update it?"_s);
     EXPECT_EQ(alpha->phase(), InstallPhase::idle());
     EXPECT_EQ(app.state(), QProcess::Running);
     EXPECT_EQ(downloads(), 0);
@@ -381,13 +259,13 @@ TEST_F(QueueTest, AnAppThatQuitsWhenAskedIsUpdatedWithoutWaitingLonger)
     startInside(app, alphaPath, false);
     const auto store = makeStore();
     await(store->refresh(false, false));
+    // The first look's pause lasts until the app has ended, however long that takes.
+    onPause = [&] { app.waitForFinished(30'000); };
     prompts.answer = true;
     await(store->update(store->items().at(0)), 60s);
     EXPECT_EQ(version(store->items().at(0)), u"2.0"_s);
     EXPECT_EQ(app.state(), QProcess::NotRunning);
-    const auto quarter = std::count(pauses.begin(), pauses.end(), 250ms);
-    EXPECT_GE(quarter, 1);
-    EXPECT_LT(quarter, 60);
+    EXPECT_EQ(std::count(pauses.begin(), pauses.end(), 250ms), 1);
 }
 
 TEST_F(QueueTest, AnAppIgnoringTheTerminateRequestIsUpdatedAfterTheSixtiethLook)
@@ -448,13 +326,39 @@ TEST_F(QueueTest, AnUpdateAlreadyUnderWayIsNotStartedTwice)
     server.clearRequests();
     auto first = store->update(alpha);
     ASSERT_EQ(alpha->phase().kind, InstallPhase::Kind::downloading);
-    await(store->update(alpha), 100ms); // busy: returns at once
+    EXPECT_TRUE(store->update(alpha).isReady()); // busy: returns at once
     await(std::move(first), 60s);
     EXPECT_EQ(downloads(), 1);
     // Just updated: another update does nothing either.
-    await(store->update(alpha), 100ms);
+    EXPECT_TRUE(store->update(alpha).isReady());
     EXPECT_EQ(downloads(), 1);
     EXPECT_EQ(alpha->phase(), InstallPhase::done());
+}
+
+// The store going while its install runs lets the install end on its own;
+// an item dropped by a refresh meanwhile is left alone by the install that
+// outlives it, which leaves nothing of itself behind.
+TEST_F(QueueTest, TheStoreOrAnItemGoingMidInstallHarmsNothing)
+{
+    offer(u"Alpha"_s);
+    offer(u"Beta"_s);
+    auto store = makeStore();
+    await(store->refresh(false, false));
+    AppItem* beta = store->items().at(1);
+    auto dropped = store->update(beta);
+    ASSERT_EQ(beta->phase().kind, InstallPhase::Kind::downloading);
+    ASSERT_TRUE(QDir(apps() + u"/Beta.app"_s).removeRecursively());
+    await(store->refresh(false, false));
+    await(std::move(dropped), 60s);
+    ASSERT_EQ(store->items().size(), 1);
+    EXPECT_EQ(store->items().at(0)->app().name, u"Alpha"_s);
+
+    auto orphaned = store->update(store->items().at(0));
+    store.reset();
+    await(std::move(orphaned), 60s);
+    EXPECT_EQ(QDir(apps()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList { u"Alpha.app"_s });
+    EXPECT_EQ(QDir(trash()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList { u"Alpha.app"_s });
 }
 
 } // namespace
@@ -476,7 +380,6 @@ TEST_F(UpdateCommand, UpdatesEverythingInstallableThenFindsNothingToDo)
 {
     offer(u"Alpha"_s);
     offer(u"Beta"_s);
-    server.clearRequests();
     const QString output = run({ u"update"_s, u"--all"_s });
     EXPECT_TRUE(
         output.startsWith(u"Alpha \u2014 Updated to 2.0\n  2.0 is current. The newest version Sparkle "
@@ -485,14 +388,7 @@ TEST_F(UpdateCommand, UpdatesEverythingInstallableThenFindsNothingToDo)
     EXPECT_TRUE(output.contains(u"Beta \u2014 Updated to 2.0\n"_s)) << output.toStdString();
     EXPECT_TRUE(output.contains(u"  \u00b7 Swapped in; the old copy moved to "_s + trash() + u'\n'))
         << output.toStdString();
-    QStringList zips;
-    for (const RecordedRequest& request : server.requests()) {
-        if (request.path.endsWith(u".zip"_s))
-            zips << request.path;
-    }
-    EXPECT_EQ(zips, (QStringList { u"/Alpha/Alpha-2.0.zip"_s, u"/Beta/Beta-2.0.zip"_s }));
-    EXPECT_EQ(QDir(trash()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name),
-        (QStringList { u"Alpha.app"_s, u"Beta.app"_s }));
+    // The order and the Trash are the queue's, proven above; the second run finds nothing.
     EXPECT_EQ(run({ u"update"_s, u"--all"_s }), u"Nothing to update.\n"_s);
 }
 
@@ -521,11 +417,9 @@ TEST_F(UpdateCommand, ARunningAppStaysWhenTheAnswerIsNo)
     QProcess app;
     startInside(app, alphaPath, false);
     const QString output = run({ u"update"_s, u"alpha"_s, u"--no"_s }, 1);
-    EXPECT_TRUE(
-        output.startsWith(u"Quit Alpha to update it?\nAlpha is open. Corvanta will quit it, install 2.0 "
-                          u"and move the old version to the Trash. If the app has unsaved work it may ask "
-                          u"you to save first.\nCancel\nAlpha \u2014 Update available\n"_s))
-        << output.toStdString();
+    // The question's words are PromptsTest's; here, that it is asked and answered.
+    EXPECT_TRUE(output.startsWith(u"Quit Alpha to update it?\n"_s)) << output.toStdString();
+    EXPECT_TRUE(output.contains(u"\nCancel\nAlpha \u2014 Update available\n"_s)) << output.toStdString();
     EXPECT_EQ(app.state(), QProcess::Running);
     EXPECT_EQ(downloads(), 0);
     app.kill();

@@ -1,23 +1,9 @@
 #include "model/Store.h"
 
-#include "model/Prefs.h"
-#include "platform/CodeSigning.h"
-#include "platform/HostInfo.h"
-#include "sources/Net.h"
-#include "support/Await.h"
-#include "support/BundleBuilder.h"
+#include "integration/model/StoreFixtures.h"
 #include "support/QtPrinters.h"
-#include "support/TestServer.h"
-#include "support/Unsigned.h"
-
-#include <map>
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,53 +14,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A sandbox Applications folder of App Store apps, and a loopback App Store
-// that answers each bundle identifier with a scripted version and delay.
-class StoreTest : public testing::Test {
+class StoreTest : public AppStoreWorld {
 protected:
-    QTemporaryDir root;
-    TestServer server;
-    Net net;
-    Unsigned codeSigning;
-    FixedHostInfo host { { 15, 0, 0 }, true };
-    std::unique_ptr<Prefs> prefs;
-    std::map<QString, QString> storeVersions; // bundle id → version the store lists
-    std::map<QString, std::chrono::milliseconds> delays;
-
-    QString apps() const { return root.filePath(u"Applications"_s); }
-
-    void SetUp() override
-    {
-        QDir().mkpath(apps());
-        prefs = std::make_unique<Prefs>(
-            std::make_unique<QSettings>(root.filePath(u"prefs.ini"_s), QSettings::IniFormat), Launch());
-        server.on(u"/api/cask.json"_s, Response::json("[]"));
-        server.onPrefix(u"/lookup"_s, [this](const RecordedRequest& request) {
-            const QString id = request.query.queryItemValue(u"bundleId"_s);
-            QJsonArray results;
-            if (storeVersions.count(id))
-                results.append(QJsonObject { { u"bundleId"_s, id }, { u"version"_s, storeVersions[id] } });
-            Response response
-                = Response::json(QJsonDocument(QJsonObject { { u"results"_s, results } }).toJson());
-            if (delays.count(id))
-                response.delay = delays[id];
-            return response;
-        });
-    }
-
-    void install(const QString& name, const QString& version, const QString& folder = {})
-    {
-        BundleBuilder(folder.isEmpty() ? apps() : folder, name)
-            .bundleID(u"com.example."_s + name.toLower())
-            .version(version)
-            .appStoreReceipt()
-            .create();
-    }
-
     std::unique_ptr<Store> makeStore()
     {
-        return std::make_unique<Store>(StoreServices { net, codeSigning, host, *prefs },
-            Launch({ u"--sandbox"_s, apps(), u"--mock"_s, server.url().toString() }));
+        return std::make_unique<Store>(StoreServices { net, codeSigning, host, *prefs }, Launch(sandbox()));
     }
 
     static QStringList names(const QList<AppItem*>& items)
@@ -113,11 +57,10 @@ TEST_F(StoreTest, ARefreshChecksEveryAppAndDecidesItsStatus)
 TEST_F(StoreTest, ARefreshAskedForWhileOneRunsIsDropped)
 {
     install(u"Slow"_s, u"1.0"_s);
-    delays[u"com.example.slow"_s] = 300ms;
     const auto store = makeStore();
     auto first = store->refresh(false, false);
     EXPECT_TRUE(store->scanning());
-    await(store->refresh(false, false), 100ms); // returns at once
+    EXPECT_TRUE(store->refresh(false, false).isReady()); // returns at once
     await(std::move(first));
     EXPECT_EQ(server.count(u"/lookup"_s), 1);
 }
@@ -219,12 +162,14 @@ TEST_F(StoreTest, ResultsArriveAsTheyFinish)
     install(u"Fast"_s, u"1.0"_s);
     install(u"Slow"_s, u"1.0"_s);
     storeVersions = { { u"com.example.fast"_s, u"1.0"_s }, { u"com.example.slow"_s, u"1.0"_s } };
-    delays[u"com.example.slow"_s] = 400ms;
     const auto store = makeStore();
+    bool released = false;
+    holds[u"com.example.slow"_s] = [&] { return released; };
     auto running = store->refresh(false, false);
     ASSERT_TRUE(waitUntil([&] { return store->checked() == 1; }));
     EXPECT_EQ(store->item(QDir(apps()).filePath(u"Fast.app"_s))->status(), Status::upToDate());
     EXPECT_TRUE(store->item(QDir(apps()).filePath(u"Slow.app"_s))->checking());
+    released = true;
     await(std::move(running));
     EXPECT_EQ(store->checked(), 2);
 }

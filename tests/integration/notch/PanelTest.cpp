@@ -1,25 +1,7 @@
-#include "codesign/CodeSigner.h"
-#include "codesign/PortableCodeSigning.h"
-#include "model/Prefs.h"
-#include "model/Store.h"
+#include "integration/model/StoreFixtures.h"
 #include "notch/UpdateIsland.h"
-#include "platform/HostInfo.h"
-#include "sources/Net.h"
-#include "support/Await.h"
-#include "support/BundleBuilder.h"
-#include "support/EdKey.h"
-#include "support/MachOWriter.h"
-#include "support/TestServer.h"
-#include "support/ZipWriter.h"
 #include "unit/notch/ManualClock.h"
 #include "unit/notch/NotchFakes.h"
-
-#include <QCoro/QCoroTimer>
-#include <QDir>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -30,81 +12,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QCoro::Task<> briefly()
-{
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.start(1);
-    co_await timer;
-}
-
 // Sparkle apps on a loopback server, installed by the real installer from
 // the notch panel: the panel's title and subtitle follow the real phases.
-class PanelTest : public testing::Test {
+class PanelTest : public SparkleWorld {
 protected:
-    QTemporaryDir root;
-    TestServer server;
-    Net net;
-    codesign::PortableCodeSigning codeSigning { codesign::TrustAnchors() };
-    FixedHostInfo host { { 15, 0, 0 }, true };
-    std::unique_ptr<Prefs> prefs;
-    EdKey key;
     ManualClock clock { QDateTime(QDate(2026, 3, 10), QTime(12, 0)) };
     FakeDesktop desktop;
 
-    QString apps() const { return root.filePath(u"Applications"_s); }
-
     void SetUp() override
     {
-        QDir().mkpath(apps());
-        prefs = std::make_unique<Prefs>(
-            std::make_unique<QSettings>(root.filePath(u"prefs.ini"_s), QSettings::IniFormat), Launch());
+        SparkleWorld::SetUp();
         prefs->setQuietHours(false);
-        server.on(u"/api/cask.json"_s, Response::json("[]"));
-        server.onPrefix(
-            u"/lookup"_s, [](const RecordedRequest&) { return Response::json(R"({"results":[]})"); });
-    }
-
-    QString bundle(const QString& folder, const QString& name, const QString& version, const QString& build,
-        const QUrl& feed) const
-    {
-        const QString path
-            = BundleBuilder(folder, name)
-                  .bundleID(u"com.example."_s + name.toLower())
-                  .version(version)
-                  .build(build)
-                  .edKey(key.publicKey())
-                  .feedURL(feed.toString())
-                  .executable(name, MachOWriter::executable(CpuType::ofThisBuild(), 20000, build.toUInt()))
-                  .create();
-        codesign::CodeSigner(codesign::SigningOptions {}).sign(path);
-        return path;
-    }
-
-    // Installs `name` 1.0 and serves 2.0, its signature made over other bytes when `forged`.
-    void offer(const QString& name, bool forged = false)
-    {
-        const QUrl feed = server.url(u"/"_s + name + u"/appcast.xml"_s);
-        bundle(apps(), name, u"1.0"_s, u"1"_s, feed);
-        const QString newer = bundle(root.filePath(u"new"_s), name, u"2.0"_s, u"2"_s, feed);
-        const QString zip = root.filePath(name + u".zip"_s);
-        {
-            ZipWriter writer(zip);
-            writer.tree(newer, name + u".app"_s);
-        }
-        QFile file(zip);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
-        const QString download = u"/"_s + name + u"/"_s + name + u"-2.0.zip"_s;
-        server.on(download, Response { .body = bytes });
-        const QString signature = key.sign(forged ? bytes + "!" : bytes);
-        const QString appcast = uR"(<?xml version="1.0"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><item>
-<sparkle:version>2</sparkle:version><sparkle:shortVersionString>2.0</sparkle:shortVersionString>
-<enclosure url="%1" length="%2" sparkle:edSignature="%3"/>
-</item></channel></rss>)"_s.arg(download, QString::number(bytes.size()), signature);
-        server.on(
-            u"/"_s + name + u"/appcast.xml"_s, Response::text(appcast.toUtf8(), 200, "application/xml"));
     }
 
     std::unique_ptr<Store> makeStore()
@@ -114,15 +32,14 @@ protected:
         services.desktop = &desktop;
         services.revealInSlices = false;
         services.sleep = [](std::chrono::milliseconds) { return briefly(); };
-        return std::make_unique<Store>(
-            services, Launch({ u"--sandbox"_s, apps(), u"--mock"_s, server.url().toString() }));
+        return std::make_unique<Store>(services, Launch(sandbox()));
     }
 };
 
 TEST_F(PanelTest, UpdateAllFromThePanelWithOneFailureAmongThree)
 {
     offer(u"Alpha"_s);
-    offer(u"Beta"_s, true);
+    offer(u"Beta"_s, {}, true);
     offer(u"Gamma"_s);
     const auto store = makeStore();
     await(store->refresh(true, true));

@@ -98,7 +98,6 @@ protected:
 TEST_F(BrewIndexTest, ConcurrentLookupsShareOneDownload)
 {
     m_server.on(indexPath, Response::json(indexBody));
-    m_server.setLatency(150ms);
     auto index = makeIndex();
     std::vector<QCoro::Task<std::optional<Cask>>> lookups;
     for (int i = 0; i < 8; ++i)
@@ -123,7 +122,6 @@ TEST_F(BrewIndexTest, ConcurrentLookupsShareOneDownload)
 TEST_F(BrewIndexTest, ConcurrentCallersShareOneFailure)
 {
     m_server.on(indexPath, Response::text("busy", 503));
-    m_server.setLatency(100ms);
     auto index = makeIndex();
     std::vector<QCoro::Task<>> loads;
     for (int i = 0; i < 5; ++i)

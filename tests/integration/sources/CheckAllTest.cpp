@@ -65,15 +65,21 @@ protected:
 
 TEST_F(CheckAll, NeverMoreThanTheLimitInFlight)
 {
-    server.setLatency(80ms);
     // One host: the session's pool, not spread host names, lets eight run at once.
     std::vector<InstalledApp> apps;
-    for (int i = 0; i < 20; ++i) {
-        serveFeed(i);
+    for (int i = 0; i < 20; ++i)
         apps.push_back(app(i));
-    }
     for (int limit : { 1, 3, 8 }) {
         SCOPED_TRACE(limit);
+        // Each answer waits until `limit` requests are open at once, so the
+        // limit is reached whatever the machine's speed; past it, nothing waits.
+        bool reached = false;
+        server.onPrefix(u"/feed/"_s, [&](const RecordedRequest& request) {
+            Response answer
+                = Response::text(u"version: %1.0\n"_s.arg(request.path.section(u'/', 2, 2)).toUtf8());
+            answer.heldUntil = [&] { return reached = reached || server.activeRequests() >= limit; };
+            return answer;
+        });
         server.clearRequests();
         const std::vector<CheckedApp> results = await(checker.checkAll(apps, limit));
         ASSERT_EQ(results.size(), apps.size());
@@ -88,13 +94,17 @@ TEST_F(CheckAll, NeverMoreThanTheLimitInFlight)
 
 TEST_F(CheckAll, ResultsInCompletionOrder)
 {
-    // App0 is slow; the others finish in list order while it runs.
-    serveFeed(0, 400ms);
-    serveFeed(1, 100ms);
-    serveFeed(2);
-    serveFeed(3);
+    // App0 answers only once the others have been checked, which they are
+    // in list order while it waits.
     const std::vector<InstalledApp> apps { app(0), app(1), app(2), app(3) };
+    for (int i = 1; i < 4; ++i)
+        serveFeed(i);
     QStringList seen;
+    server.on(u"/feed/0/latest-mac.yml"_s, [&](const RecordedRequest&) {
+        Response answer = Response::text("version: 0.0\n");
+        answer.heldUntil = [&] { return seen.size() == 3; };
+        return answer;
+    });
     const std::vector<CheckedApp> results = await(checker.checkAll(apps, 2,
         [&](const InstalledApp& each, const std::vector<Attempt>& attempts,
             const std::optional<Release>& release) -> QCoro::Task<> {
@@ -105,14 +115,6 @@ TEST_F(CheckAll, ResultsInCompletionOrder)
         }));
     EXPECT_EQ(names(results), (QStringList { u"App1"_s, u"App2"_s, u"App3"_s, u"App0"_s }));
     EXPECT_EQ(seen, names(results));
-
-    // With room for all, the delays alone decide.
-    serveFeed(0, 300ms);
-    serveFeed(1, 0ms);
-    serveFeed(2, 200ms);
-    serveFeed(3, 100ms);
-    EXPECT_EQ(names(await(checker.checkAll(apps, 8))),
-        (QStringList { u"App1"_s, u"App3"_s, u"App2"_s, u"App0"_s }));
 }
 
 TEST_F(CheckAll, EachIsAwaitedOneAtATime)

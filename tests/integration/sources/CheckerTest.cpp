@@ -233,18 +233,6 @@ TEST_F(CheckerTest, FailuresBecomeAttemptsAndTheLastOneIsTheReason)
     EXPECT_EQ(Verdict::reason(installed, result.attempts), u"Electron: latest-mac.yml has no version"_s);
 }
 
-TEST_F(CheckerTest, TransportFailureIsAnAttempt)
-{
-    InstalledApp installed = app(u"Plain"_s, u"com.example.plain"_s);
-    installed.feedURL = QUrl(u"http://127.0.0.1:1/appcast.xml"_s);
-    const CheckResult result = check(installed);
-    ASSERT_EQ(result.attempts.size(), 5u);
-    EXPECT_EQ(result.attempts[1].outcomeText(), u"Connection refused"_s);
-    EXPECT_EQ(result.attempts[2].outcomeName(), u"fail"_s); // the "latest" cask
-    EXPECT_EQ(Verdict::reason(installed, result.attempts),
-        u"Homebrew cask: The cask is unversioned (version :latest), so it can't say what's newest"_s);
-}
-
 TEST_F(CheckerTest, LookupURLAsksInThisMacsCountry)
 {
     const Checker german(net, endpoints, brew, MacFacts { true, { 15, 0, 0 }, u"DE"_s });

@@ -2,6 +2,7 @@
 #include "codesign/CodeSigner.h"
 #include "codesign/PortableCodeSigning.h"
 #include "codesign/SignedImage.h"
+#include "support/BundleBuilder.h"
 #include "support/MachOWriter.h"
 #include "support/SigningFixtures.h"
 #include "support/TestAuthority.h"
@@ -572,6 +573,39 @@ TEST(Signer, TimestampsDecideWhenCertificatesAreJudged)
     CodeSigner(options).sign(app);
     EXPECT_TRUE(signing.checkValidity(app, installerFlags).isValid());
     EXPECT_EQ(signing.checkValidity(app, considerExpiration).status, SigningStatus::certificateExpired);
+}
+
+// Login items within login items, eight levels below the app: as deep as the
+// signer goes and the verifier follows. A ninth the signer refuses, and when
+// signed level by level from the inside out the verifier refuses it too.
+TEST(Signer, NestedCodeGoesEightLevelsDeepAndNoFurther)
+{
+    const PortableCodeSigning signing { TrustAnchors() };
+    for (const int levels : { 8, 9 }) {
+        SCOPED_TRACE(levels);
+        QTemporaryDir dir;
+        QStringList bundles; // the app first
+        QString folder = dir.path();
+        for (int level = 0; level <= levels; ++level) {
+            const QString name = u"L%1"_s.arg(level);
+            bundles << test::BundleBuilder(folder, name)
+                           .bundleID(u"com.example."_s + name)
+                           .executable(
+                               name, test::MachOWriter::executable(CpuType::ofThisBuild(), 4096, level))
+                           .create();
+            folder = bundles.last() + u"/Contents/Library/LoginItems"_s;
+        }
+        if (levels > 8) {
+            EXPECT_THROW(CodeSigner(SigningOptions {}).sign(bundles.first()), SigningError);
+        }
+        SigningOptions insideOut;
+        insideOut.signNestedCode = false;
+        for (auto bundle = bundles.crbegin(); bundle != bundles.crend(); ++bundle)
+            CodeSigner(insideOut).sign(*bundle);
+        EXPECT_EQ(signing.checkValidity(bundles[1], installerFlags).status, SigningStatus::ok);
+        EXPECT_EQ(signing.checkValidity(bundles.first(), installerFlags).status,
+            levels > 8 ? SigningStatus::badNestedCode : SigningStatus::ok);
+    }
 }
 
 TEST(Signer, RefusesWhatIsNotCode)

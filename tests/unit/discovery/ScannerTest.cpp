@@ -3,6 +3,7 @@
 #include "FakeCodeSigning.h"
 #include "Printers.h"
 #include "codesign/PortableCodeSigning.h"
+#include "demo/Files.h"
 #include "support/BundleBuilder.h"
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using corvanta::InstalledApp;
+using corvanta::demo::readFile;
 using corvanta::test::BundleBuilder;
 using corvanta::test::FakeCodeSigning;
 namespace Scanner = corvanta::Scanner;
@@ -24,13 +26,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString realworld = QStringLiteral(CORVANTA_REALWORLD "/plist/");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-    return file.readAll();
-}
 
 QStringList names(const std::vector<InstalledApp>& apps)
 {

@@ -105,7 +105,10 @@ TEST_F(UpdateIslandTest, AnotherAppsPanelInTheNotchForTenMinutesMeansANotificati
     EXPECT_EQ(island->state(), nullptr);
     EXPECT_EQ(clock.pending(), 0);
     // The area it watched: the pill at the top centre of the screen.
-    EXPECT_EQ(desktop.looked.front(), QRect(661, 0, 190, 32));
+    const QRect screen = desktop.displays.front().frame;
+    const QSize pill = UpdateIsland::pill.toSize();
+    EXPECT_EQ(desktop.looked.front(),
+        QRect(QPoint(screen.x() + (screen.width() - pill.width()) / 2, screen.y()), pill));
 }
 
 TEST_F(UpdateIslandTest, ANotchAreaThatFreesUpGetsThePanelWithTheUpdatesOfThatMoment)

@@ -13,8 +13,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -57,6 +59,35 @@ std::array<int, 3> census(const QString& root)
         if (!it.key().isEmpty())
             ++counts[it->startsWith(u"file"_s) ? 0 : it->startsWith(u"dir"_s) ? 1 : 2];
     }
+    return counts;
+}
+
+// The same counts as the zip's own listing has them, read with libarchive:
+// listed entries, the folders their paths imply, and nothing of Finder's
+// __MACOSX folder, which is left out on purpose.
+std::array<int, 3> listed(const QString& zip)
+{
+    std::array<int, 3> counts {};
+    QSet<QString> folders;
+    archive* reader = archive_read_new();
+    archive_read_support_format_zip(reader);
+    EXPECT_EQ(archive_read_open_filename(reader, QFile::encodeName(zip).constData(), 1 << 16), ARCHIVE_OK);
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+        QString name = QString::fromUtf8(archive_entry_pathname(entry));
+        if (name.startsWith(u"__MACOSX/"_s))
+            continue;
+        const bool folder = archive_entry_filetype(entry) == AE_IFDIR;
+        if (name.endsWith(u'/'))
+            name.chop(1);
+        if (!folder)
+            ++counts[archive_entry_filetype(entry) == AE_IFLNK ? 2 : 0];
+        for (QString parent = folder ? name : name.section(u'/', 0, -2); !parent.isEmpty();
+             parent = parent.section(u'/', 0, -2))
+            folders.insert(parent);
+    }
+    archive_read_free(reader);
+    counts[1] = int(folders.size());
     return counts;
 }
 
@@ -250,7 +281,7 @@ TEST_F(DittoTest, KeepsTheFrameworkLinksOfARealApp)
     }
     // The links resolve once everything is out.
     EXPECT_TRUE(QFileInfo(framework + u"/Resources/Info.plist"_s).isFile());
-    EXPECT_EQ(census(out), (std::array<int, 3> { 152, 69, 6 }));
+    EXPECT_EQ(census(out), listed(realworld + u"/zip/sparkle-SparkleTestCodeSignApp.zip"_s));
     const QString info = out + u"/SparkleTestCodeSignApp.app/Contents/Info.plist"_s;
     EXPECT_EQ(QCryptographicHash::hash(contents(info), QCryptographicHash::Sha256).toHex(),
         "9e022dc3aeab1c0026ec5f3cbd1ad9fa398a2129e08b30376ba57d7f5b2e45d4");
@@ -260,15 +291,11 @@ TEST_F(DittoTest, KeepsTheFrameworkLinksOfARealApp)
 
 TEST_F(DittoTest, UnpacksTheSignedUpdatePairAndFinderZips)
 {
-    const std::vector<std::pair<QString, std::array<int, 3>>> zips {
-        { u"sparkle-DevSignedApp.zip"_s, { 5, 6, 0 } },
-        { u"sparkle-DevSignedAppVersion2.zip"_s, { 5, 6, 0 } },
-        { u"homebrew-transmission-2.61.zip"_s, { 4, 4, 0 } },
-    };
-    for (const auto& [name, counts] : zips) {
+    for (const QString& name : { u"sparkle-DevSignedApp.zip"_s, u"sparkle-DevSignedAppVersion2.zip"_s,
+             u"homebrew-transmission-2.61.zip"_s }) {
         const QString out = path(name);
         m_ditto->extractZip(realworld + u"/zip/"_s + name, out);
-        EXPECT_EQ(census(out), counts) << name.toStdString();
+        EXPECT_EQ(census(out), listed(realworld + u"/zip/"_s + name)) << name.toStdString();
     }
 }
 

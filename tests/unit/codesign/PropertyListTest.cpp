@@ -1,4 +1,4 @@
-#include "discovery/PropertyList.h"
+#include "codesign/PropertyList.h"
 
 #include "Printers.h"
 
@@ -161,19 +161,24 @@ TEST(PropertyList, BinaryRealWorldValuesConvert)
     EXPECT_FALSE(map.isEmpty());
 }
 
+// fromData wants a dictionary; parse takes any root, as a CMS attribute's list has.
 TEST(PropertyList, RefusesWhatIsNotADictionary)
 {
-    const QByteArray rows[] = {
-        QByteArray(),
-        QByteArray("hello"),
-        QByteArray("bplist00garbage"),
-        QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>a</string></array></plist>"),
-        QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><string>a</string></plist>"),
-        QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><string>b</string>"),
+    const std::pair<QByteArray, QVariant> rows[] = {
+        { QByteArray(), QVariant() },
+        { QByteArray("hello"), QVariant() },
+        { QByteArray("bplist00garbage"), QVariant() },
+        { QByteArray(
+              "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>a</string></array></plist>"),
+            QVariantList { u"a"_s } },
+        { QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><string>a</string></plist>"), u"a"_s },
+        { QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><string>b</string>"),
+            QVariant() },
     };
-    for (const QByteArray& data : rows) {
+    for (const auto& [data, parsed] : rows) {
         SCOPED_TRACE(data.toStdString());
         EXPECT_FALSE(PropertyList::fromData(data));
+        EXPECT_EQ(PropertyList::parse(data).value_or(QVariant()), parsed);
     }
     const std::optional<PropertyList> empty = PropertyList::fromData(xmlPlist(""));
     ASSERT_TRUE(empty);
@@ -227,36 +232,39 @@ TEST(PropertyList, HandMadeBinaryListReads)
     EXPECT_EQ(list->value(u"a"_s), QVariantList());
 }
 
-// Each of these would overflow the stack or exhaust memory inside libplist.
+// Each of these would overflow the stack or exhaust memory inside libplist,
+// through either entry (resource seals and CMS attributes come from downloads).
 TEST(PropertyList, RefusesHostileNesting)
 {
+    const auto refused
+        = [](const QByteArray& data) { return !PropertyList::fromData(data) && !PropertyList::parse(data); };
     {
         SCOPED_TRACE("XML nested 100000 deep");
         const QByteArray deep
             = QByteArray("<array>").repeated(100'000) + QByteArray("</array>").repeated(100'000);
-        EXPECT_FALSE(PropertyList::fromData(xmlPlist("<key>a</key>" + deep)));
+        EXPECT_TRUE(refused(xmlPlist("<key>a</key>" + deep)));
     }
     {
         SCOPED_TRACE("binary nested 60000 deep");
         std::vector<QByteArray> objects;
         for (quint16 i = 0; i < 60'000; ++i)
             objects.push_back(i + 1 < 60'000 ? arrayOf({ quint16(i + 3) }) : arrayOf({}));
-        EXPECT_FALSE(PropertyList::fromData(binaryPlist(objects)));
+        EXPECT_TRUE(refused(binaryPlist(objects)));
     }
     {
         SCOPED_TRACE("binary, each level referring twice to the next");
         std::vector<QByteArray> objects;
         for (quint16 i = 0; i < 40; ++i)
             objects.push_back(i + 1 < 40 ? arrayOf({ quint16(i + 3), quint16(i + 3) }) : arrayOf({}));
-        EXPECT_FALSE(PropertyList::fromData(binaryPlist(objects)));
+        EXPECT_TRUE(refused(binaryPlist(objects)));
     }
     {
         SCOPED_TRACE("binary cycle");
-        EXPECT_FALSE(PropertyList::fromData(binaryPlist({ arrayOf({ 2 }) })));
+        EXPECT_TRUE(refused(binaryPlist({ arrayOf({ 2 }) })));
     }
     {
         SCOPED_TRACE("binary reference past the objects");
-        EXPECT_FALSE(PropertyList::fromData(binaryPlist({ arrayOf({ 9 }) })));
+        EXPECT_TRUE(refused(binaryPlist({ arrayOf({ 9 }) })));
     }
     // Ordinary nesting and shared values still read.
     {
@@ -284,9 +292,13 @@ TEST(PropertyList, LoadRefusesWhatIsNotARegularFile)
     QFile file(big);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     const QByteArray padding = QByteArray("<!-- ") + QByteArray(PropertyList::maxFileSize, 'x') + " -->";
-    file.write(xmlPlist("<key>a</key><string>b</string>" + padding));
+    const QByteArray bytes = xmlPlist("<key>a</key><string>b</string>" + padding);
+    file.write(bytes);
     file.close();
     EXPECT_FALSE(PropertyList::load(big));
+    // A large app's resource seal is that big; parse takes it, up to its own limit.
+    EXPECT_TRUE(PropertyList::parse(bytes));
+    EXPECT_FALSE(PropertyList::parse(xmlPlist(QByteArray(PropertyList::maxParseSize, ' '))));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-#include "XarWriter.h"
+#include "demo/XarWriter.h"
 
+#include "base/Error.h"
 #include "codesign/OpenSsl.h"
 
 #include <filesystem>
@@ -12,7 +13,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <gtest/gtest.h>
 #include <lzma.h>
 #include <openssl/rsa.h>
 #include <sys/stat.h>
@@ -20,7 +20,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace corvanta::test {
+namespace corvanta::demo {
 
 namespace {
 
@@ -48,7 +48,7 @@ QByteArray rsaSign(EVP_PKEY* key, xar::HashType type, const QByteArray& digest)
     if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char*>(out.data()), &length, in,
             std::size_t(digest.size()))
         != 1)
-        ADD_FAILURE() << "can't sign the package";
+        throw Error(u"OpenSSL couldn't sign the package."_s);
     out.resize(qsizetype(length));
     return out;
 }
@@ -221,7 +221,7 @@ QString XarWriter::write(const QString& path, Tamper tamper) const
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes(tamper)) < 0)
-        ADD_FAILURE() << "can't write " << path.toStdString();
+        throw Error(u"Couldn't write %1: %2"_s.arg(path, out.errorString()));
     return path;
 }
 
@@ -266,11 +266,13 @@ QByteArray cpioPayload(const QString& root, PayloadCompression compression)
     return compression == PayloadCompression::pbzx ? pbzx(out) : out;
 }
 
-XarWriter componentPackage(const QString& root, const QString& location, PayloadCompression compression)
+XarWriter componentPackage(
+    const QString& root, const QString& location, PayloadCompression compression, const QString& identifier)
 {
     XarWriter writer;
     const QByteArray info = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<pkg-info format-version=\"2\" "
-                            "identifier=\"com.example.pkg\" version=\"1.0\" install-location=\""
+                            "identifier=\""
+        + identifier.toHtmlEscaped().toUtf8() + "\" version=\"1.0\" install-location=\""
         + location.toHtmlEscaped().toUtf8() + "\" auth=\"root\"><payload/></pkg-info>\n";
     writer.file(u"Bom"_s, "BOMStore test bill of materials")
         .file(u"PackageInfo"_s, info)
@@ -278,4 +280,4 @@ XarWriter componentPackage(const QString& root, const QString& location, Payload
     return writer;
 }
 
-} // namespace corvanta::test
+} // namespace corvanta::demo

@@ -1,48 +1,13 @@
-#include "BundleBuilder.h"
+#include "demo/BundleBuilder.h"
 
-#include <stdexcept>
+#include "base/Error.h"
+#include "demo/Files.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
-namespace corvanta::test {
-
-namespace {
-
-[[noreturn]] void fail(const QString& what)
-{
-    throw std::runtime_error(what.toStdString());
-}
-
-void writeFile(const QString& path, const QByteArray& bytes, bool executable)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        fail(u"can't create the folder of "_s + path);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        fail(u"can't write "_s + path);
-    file.close();
-    if (executable) {
-        const QFileDevice::Permissions mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-            | QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-            | QFileDevice::ExeOther;
-        if (!file.setPermissions(mode))
-            fail(u"can't make "_s + path + u" executable"_s);
-    }
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(u"can't read "_s + path);
-    return file.readAll();
-}
-
-} // namespace
+namespace corvanta::demo {
 
 BundleBuilder::BundleBuilder(const QString& folder, const QString& name)
 {
@@ -155,25 +120,22 @@ QByteArray BundleBuilder::infoPlistData() const
 QString BundleBuilder::create() const
 {
     if (!QDir().mkpath(m_path + u"/Contents"_s))
-        fail(u"can't create "_s + m_path);
+        throw Error(u"Couldn't create "_s + m_path + u'.');
     if (m_writeInfo)
-        writeFile(m_path + u"/Contents/Info.plist"_s, infoPlistData(), false);
+        writeFile(m_path + u"/Contents/Info.plist"_s, infoPlistData());
     for (const Entry& entry : m_entries) {
         const QString target = m_path + u'/' + entry.relativePath;
-        if (entry.linkTarget) {
-            QDir().mkpath(QFileInfo(target).path());
-            link(*entry.linkTarget, target);
-        } else {
+        if (entry.linkTarget)
+            makeLink(*entry.linkTarget, target);
+        else
             writeFile(target, entry.bytes, entry.executable);
-        }
     }
     return m_path;
 }
 
 void BundleBuilder::link(const QString& target, const QString& linkPath)
 {
-    if (!QFile::link(target, linkPath))
-        fail(u"can't link "_s + linkPath + u" to "_s + target);
+    makeLink(target, linkPath);
 }
 
-} // namespace corvanta::test
+} // namespace corvanta::demo

@@ -1,6 +1,6 @@
 #include "support/ServedFile.h"
 
-#include "support/TestServer.h"
+#include "demo/HttpServer.h"
 
 #include <csignal>
 
@@ -22,8 +22,13 @@ namespace {
     char name[] = "served-file";
     char* argv[] = { name, nullptr };
     QCoreApplication application(argc, argv);
-    TestServer server;
-    server.on(path, Response::fromFile(file));
+    demo::HttpServer server;
+    server.setHandler([&](const demo::HttpRequest& request) {
+        return request.target == path.toUtf8() ? demo::HttpReply { .file = file }
+                                               : demo::HttpReply::text("Not Found\n", 404);
+    });
+    if (!server.listen())
+        ::_exit(1);
     const quint16 port = server.port();
     if (::write(pipe, &port, sizeof port) != sizeof port)
         ::_exit(1);
