@@ -5,7 +5,7 @@
 // obvious alternative to simdjson's On-Demand reading, and the peak memory of
 // each, counted from before the file is read, so the body itself is in it.
 
-#include "../tests/support/CaskIndexGenerator.h"
+#include "demo/CaskIndexGenerator.h"
 #include "sources/CaskCatalog.h"
 
 #include <algorithm>
@@ -37,7 +37,7 @@ struct Index {
     QByteArray body;
     Index()
     {
-        body = test::CaskIndexGenerator().document(caskCount);
+        body = demo::CaskIndexGenerator().document(caskCount);
         path = dir.filePath(u"cask.json"_s);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size())

@@ -37,8 +37,9 @@ bool isTeamID(const QString& team)
 }
 
 // L4 to L7: the downloaded file against what the source published.
-void checkLibraryDownload(const QString& file, const LibraryApp& app, const Download& download)
+void checkLibraryDownload(const Downloaded& downloaded, const LibraryApp& app, const Download& download)
 {
+    const QString& file = downloaded.path;
     struct stat st { };
     if (::stat(QFile::encodeName(file).constData(), &st) != 0)
         throw SystemError::fromErrno(u"Can't read the attributes of "_s + file);
@@ -49,7 +50,7 @@ void checkLibraryDownload(const QString& file, const LibraryApp& app, const Down
         throw UpdateError(u"The download is %1 bytes but should be %2."_s.arg(
             QString::number(size), QString::number(*download.size)));
     }
-    if (download.sha256 && Updater::sha256(file) != download.sha256->toLower())
+    if (download.sha256 && Updater::sha256(downloaded) != download.sha256->toLower())
         throw UpdateError(u"SHA-256 checksum mismatch: the download isn't the file the source published."_s);
     if (app.edKey
         && Updater::checkEdDSA(*app.edKey, download.edSignature.value_or(QString()), file)
@@ -113,7 +114,7 @@ QCoro::Task<FirstInstall> Updater::installNew(
     const Downloaded file = co_await std::move(transfer);
 
     report(InstallPhase::verifying());
-    auto verifying = blocking([file, app, download] { checkLibraryDownload(file.path, app, download); });
+    auto verifying = blocking([file, app, download] { checkLibraryDownload(file, app, download); });
     co_await std::move(verifying);
 
     const QString workPath = work.path();

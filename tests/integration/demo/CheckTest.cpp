@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -5,7 +5,6 @@
 #include <csignal>
 #include <iostream>
 
-#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonArray>

@@ -14,12 +14,9 @@
 #include "sources/Net.h"
 #include "support/Await.h"
 #include "support/QtPrinters.h"
+#include "support/Snapshot.h"
 
 #include <algorithm>
-
-#include <QCryptographicHash>
-#include <QDirIterator>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -29,26 +26,6 @@ using namespace corvanta::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Every file of a bundle with its bytes' digest, links with their targets.
-QMap<QString, QByteArray> contents(const QString& bundle)
-{
-    QMap<QString, QByteArray> result;
-    QDirIterator walk(bundle, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (walk.hasNext()) {
-        const QFileInfo item(walk.next());
-        QByteArray value = item.isSymLink() ? item.symLinkTarget().toUtf8() : QByteArray("dir");
-        if (item.isFile() && !item.isSymLink()) {
-            QFile file(item.filePath());
-            value = file.open(QIODevice::ReadOnly)
-                ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()
-                : QByteArray("unreadable");
-        }
-        result.insert(item.filePath().mid(bundle.size()), value);
-    }
-    return result;
-}
 
 // The world's updates through the real installer, on the Mac the manifest is
 // written for: each good one installs with the log lines the manifest lists,
@@ -99,7 +76,7 @@ TEST(DemoUpdate, EveryUpdateEndsAsTheManifestSays)
             continue;
 
         const QString bundle = checked.app.url.toLocalFile();
-        const QMap<QString, QByteArray> before = contents(bundle);
+        const Snapshot before = snapshot(bundle);
         QStringList log;
         std::optional<QString> refusal;
         try {
@@ -112,7 +89,7 @@ TEST(DemoUpdate, EveryUpdateEndsAsTheManifestSays)
         if (expected.outcome == ExpectedUpdate::Outcome::refused) {
             ++refusals;
             EXPECT_EQ(refusal, expected.text);
-            EXPECT_EQ(contents(bundle), before) << "the app was left untouched";
+            EXPECT_EQ(snapshot(bundle), before) << "the app was left untouched";
             continue;
         }
         ++installs;

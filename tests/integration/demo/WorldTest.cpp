@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <set>
 
 #include <QDirIterator>
 #include <QFile>

@@ -6,7 +6,6 @@
 #include "support/Unsigned.h"
 
 #include <cerrno>
-#include <functional>
 
 #include <QDir>
 #include <QFile>

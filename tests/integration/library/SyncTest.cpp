@@ -1,8 +1,6 @@
 #include "LibraryWorld.h"
 #include "support/QtPrinters.h"
 
-#include <QJsonArray>
-
 using namespace corvanta;
 using namespace corvanta::test;
 using namespace Qt::StringLiterals;

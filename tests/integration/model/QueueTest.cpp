@@ -7,7 +7,6 @@
 #include "support/ScriptedPermissions.h"
 
 #include <cerrno>
-#include <csignal>
 
 #include <QProcess>
 

@@ -1,13 +1,9 @@
 #include "platform/linux/X11Windows.h"
 
 #include <cstring>
-#include <memory>
 
-#include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,5 +1,6 @@
 #include "sources/BrewIndex.h"
 
+#include "demo/Files.h"
 #include "platform/HostInfo.h"
 #include "sources/CheckError.h"
 #include "sources/Net.h"
@@ -19,6 +20,8 @@ using namespace std::chrono_literals;
 namespace corvanta {
 namespace {
 
+using demo::readFile;
+using demo::writeFile;
 using test::await;
 using test::Response;
 using test::TestServer;
@@ -38,19 +41,6 @@ const QByteArray indexBody = R"([
     ])";
 
 const QByteArray otherBody = R"([{"token":"other","version":"1","artifacts":[{"app":["Other.app"]}]}])";
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(data);
-}
 
 QString errorOf(QCoro::Task<> task)
 {

@@ -300,15 +300,6 @@ INSTANTIATE_TEST_SUITE_P(Changes, TamperMatrix,
             SigningStatus::regularFile },
         Tamper { "MainExecutableRemoved", [](const QString& app) { QFile::remove(executable(app)); },
             SigningStatus::noMainExecutable },
-        Tamper { "OtherAuthority",
-            [](const QString& app) {
-                const test::TestAuthority impostor(u"Impostor Root CA"_s);
-                SigningOptions options;
-                options.identity = impostor.developerId(team);
-                options.appleRoot = false;
-                CodeSigner(options).sign(app);
-            },
-            SigningStatus::requirementFailed, true },
         // Nested code whose sealed requirement names Apple's anchor can't come from another root.
         Tamper { "OtherAuthorityWithApplesRequirements",
             [](const QString& app) {

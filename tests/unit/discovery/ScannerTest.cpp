@@ -2,11 +2,9 @@
 
 #include "FakeCodeSigning.h"
 #include "Printers.h"
-#include "codesign/PortableCodeSigning.h"
 #include "demo/Files.h"
 #include "support/BundleBuilder.h"
 
-#include <algorithm>
 #include <functional>
 
 #include <QDir>
@@ -389,40 +387,3 @@ TEST_F(ScannerTest, RealWholeBundleIsReadInPlace)
 }
 
 } // namespace
-
-// The real signature reader on real executables: the team comes from the
-// CodeDirectory, never from a certificate, and ad-hoc code has none.
-TEST_F(ScannerTest, RealSignedExecutablesThroughTheSignatureReader)
-{
-    const QString macho = QStringLiteral(CORVANTA_REALWORLD "/macho/");
-    const struct {
-        const char* file;
-        std::optional<QString> team;
-    } rows[] = {
-        { "sparkle-DevSignedApp-SignedApp", u"ZCK58M894E"_s },
-        { "santa-universal-appledev-team-EQHXZ8M8AV", u"EQHXZ8M8AV"_s },
-        { "santa-x86_64-macdeveloper-team-TJNVEKW352", u"TJNVEKW352"_s },
-        { "santa-x86_64-selfsigned-cert-OU-but-no-team", std::nullopt },
-        { "sparkle2-Updater-universal-adhoc", std::nullopt },
-        { "santa-arm64-linker-signed-adhoc-cd-only", std::nullopt },
-        { "santa-x86_64-unsigned", std::nullopt },
-    };
-    const QString apps = folder(u"Applications"_s);
-    for (const auto& row : rows) {
-        BundleBuilder(apps, QLatin1StringView(row.file))
-            .executableFrom(u"Main"_s, macho + QLatin1StringView(row.file))
-            .create();
-    }
-    const corvanta::codesign::PortableCodeSigning reader { corvanta::codesign::TrustAnchors() };
-    const std::vector<InstalledApp> found = Scanner::scan({ QUrl::fromLocalFile(apps) }, reader);
-    ASSERT_EQ(found.size(), std::size(rows));
-    for (const auto& row : rows) {
-        const auto app = std::find_if(found.begin(), found.end(),
-            [&](const InstalledApp& a) { return a.name == QLatin1StringView(row.file); });
-        ASSERT_NE(app, found.end()) << row.file;
-        EXPECT_EQ(app->team, row.team) << row.file;
-    }
-    const corvanta::SigningInformation info
-        = Scanner::signing(QUrl::fromLocalFile(apps + u"/sparkle-DevSignedApp-SignedApp.app"_s), reader);
-    EXPECT_EQ(info.identifier, u"com.zoo.SignedApp"_s);
-}

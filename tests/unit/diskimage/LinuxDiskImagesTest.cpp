@@ -1,5 +1,6 @@
 #include "diskimage/LinuxDiskImages.h"
 
+#include "demo/Files.h"
 #include "diskimage/HybridVolume.h"
 #include "diskimage/SevenZip.h"
 #include "diskimage/VolumeListing.h"
@@ -23,6 +24,7 @@
 using namespace Qt::StringLiterals;
 using namespace corvanta;
 using namespace corvanta::test;
+using corvanta::demo::makeLink;
 
 namespace {
 
@@ -286,11 +288,6 @@ void makeFolder(const QString& path, mode_t mode)
 {
     QDir().mkpath(path);
     ::chmod(QFile::encodeName(path).constData(), mode);
-}
-
-void makeLink(const QString& target, const QString& path)
-{
-    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()), 0);
 }
 
 struct HostileImage {

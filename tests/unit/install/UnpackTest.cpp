@@ -1,23 +1,18 @@
+#include "demo/Files.h"
 #include "install/Updater.h"
 #include "support/InstallFixtures.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace corvanta {
 namespace {
 
-void makeLink(const QString& target, const QString& path)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()), 0);
-}
+using demo::makeLink;
 
 std::optional<QString> confineError(const QString& root)
 {

@@ -2,7 +2,6 @@
 #include "support/EdKey.h"
 
 #include <cerrno>
-#include <memory>
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,7 +1,5 @@
 #include "model/Prefs.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSettings>
 #include <QTemporaryDir>
 

@@ -2,14 +2,13 @@
 // to what Qt's full JSON parser says about the same bytes, and check a
 // generated index of realistic shape end to end.
 
+#include "demo/CaskIndexGenerator.h"
 #include "sources/CaskCatalog.h"
-#include "support/CaskIndexGenerator.h"
 
 #include <random>
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -33,7 +32,7 @@ bool qtAcceptsArrayOfObjects(const QByteArray& body)
 
 TEST(CaskIndexReader, AgreesWithQtOnMutatedDocuments)
 {
-    const QByteArray original = test::CaskIndexGenerator(7).document(4);
+    const QByteArray original = demo::CaskIndexGenerator(7).document(4);
     ASSERT_TRUE(qtAcceptsArrayOfObjects(original));
     ASSERT_TRUE(CaskCatalog::parse(original, std::nullopt));
 
@@ -112,7 +111,7 @@ TEST(CaskIndexReader, MemberTakesTheLastDuplicate)
 // that app, as Qt's parser reads the same document.
 TEST(CaskIndexReader, GeneratedIndexFindsEveryApp)
 {
-    const QByteArray body = test::CaskIndexGenerator().document(400);
+    const QByteArray body = demo::CaskIndexGenerator().document(400);
     const auto catalog = CaskCatalog::parse(body, u"sonoma"_s);
     ASSERT_TRUE(catalog);
     std::size_t withApp = 0;

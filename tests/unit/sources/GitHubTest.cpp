@@ -4,7 +4,6 @@
 #include "support/QtPrinters.h"
 
 #include <QFile>
-#include <QJsonDocument>
 
 #include <gtest/gtest.h>
 

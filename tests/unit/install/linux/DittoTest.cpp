@@ -2,6 +2,7 @@
 
 #include "../../../../fuzz/platform_zip_harness.h"
 #include "base/Error.h"
+#include "demo/Files.h"
 #include "platform/UnpackLimits.h"
 #include "support/InstallFixtures.h"
 #include "support/ZipWriter.h"
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using corvanta::demo::readFile;
 
 namespace corvanta {
 namespace {
@@ -42,12 +44,6 @@ QString linkTarget(const QString& path)
     char target[4096];
     const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
     return length < 0 ? QString() : QFile::decodeName(QByteArray(target, length));
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Counts of plain files, folders and links under `root`.
@@ -137,14 +133,14 @@ TEST_F(DittoTest, UnpacksFilesFoldersAndLinksWithTheirModesAndTimes)
     EXPECT_EQ(statOf(contentsPath + u"/MacOS/Foo"_s).st_mode & 07777, 0755u);
     EXPECT_EQ(statOf(contentsPath + u"/Resources/Caf\u00e9 \u2014 notes.txt"_s).st_mode & 07777, 0640u);
     EXPECT_EQ(statOf(contentsPath + u"/Locked"_s).st_mode & 07777, 0555u);
-    EXPECT_EQ(contents(contentsPath + u"/Locked/inside"_s), "ro");
+    EXPECT_EQ(readFile(contentsPath + u"/Locked/inside"_s), "ro");
     EXPECT_EQ(statOf(contentsPath + u"/MacOS/Foo"_s).st_mtim.tv_sec, stamp.toSecsSinceEpoch());
     EXPECT_EQ(statOf(contentsPath + u"/Locked"_s).st_mtim.tv_sec, stamp.toSecsSinceEpoch());
     const QString kit = contentsPath + u"/Frameworks/K.framework"_s;
     EXPECT_TRUE(S_ISLNK(statOf(kit + u"/K"_s).st_mode));
     EXPECT_EQ(linkTarget(kit + u"/K"_s), u"Versions/Current/K"_s);
     EXPECT_EQ(linkTarget(kit + u"/Versions/Current"_s), u"A"_s);
-    EXPECT_EQ(contents(kit + u"/K"_s), "kit");
+    EXPECT_EQ(readFile(kit + u"/K"_s), "kit");
     // Set-user-ID never comes out of a download.
     EXPECT_EQ(statOf(contentsPath + u"/Tool"_s).st_mode & 07777, 0755u);
     EXPECT_TRUE(QFileInfo(out + u"/Foo.app/Icon\r"_s).isFile());
@@ -283,7 +279,7 @@ TEST_F(DittoTest, KeepsTheFrameworkLinksOfARealApp)
     EXPECT_TRUE(QFileInfo(framework + u"/Resources/Info.plist"_s).isFile());
     EXPECT_EQ(census(out), listed(realworld + u"/zip/sparkle-SparkleTestCodeSignApp.zip"_s));
     const QString info = out + u"/SparkleTestCodeSignApp.app/Contents/Info.plist"_s;
-    EXPECT_EQ(QCryptographicHash::hash(contents(info), QCryptographicHash::Sha256).toHex(),
+    EXPECT_EQ(QCryptographicHash::hash(readFile(info), QCryptographicHash::Sha256).toHex(),
         "9e022dc3aeab1c0026ec5f3cbd1ad9fa398a2129e08b30376ba57d7f5b2e45d4");
     EXPECT_EQ(
         statOf(out + u"/SparkleTestCodeSignApp.app/Contents/MacOS/Sparkle Test App"_s).st_mode & 0777, 0755u);
@@ -371,7 +367,7 @@ TEST(DittoFuzzRegressions, EveryFoundInputKeepsToItsFolder)
     ASSERT_FALSE(names.isEmpty());
     const QTemporaryDir scratch;
     for (const QString& name : names) {
-        const QByteArray bytes = contents(folder.filePath(name));
+        const QByteArray bytes = readFile(folder.filePath(name));
         EXPECT_TRUE(fuzz::zipInput(QFile::encodeName(scratch.path()).toStdString(),
             reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())))
             << name.toStdString();

@@ -4,7 +4,7 @@
 // object per cask with every field the public API sends (most of which our
 // reader skips), artifacts with app, pkg, binary, uninstall and zap stanzas,
 // per-system variations, caveats with escapes and non-ASCII text. Header-only
-// so the benchmarks can use it without the test libraries.
+// so the benchmark and the reader's tests share it without linking anything.
 
 #include <cstdint>
 #include <random>
@@ -13,7 +13,7 @@
 
 #include <QByteArray>
 
-namespace corvanta::test {
+namespace corvanta::demo {
 
 class CaskIndexGenerator {
 public:
@@ -421,4 +421,4 @@ private:
     std::string m_out;
 };
 
-} // namespace corvanta::test
+} // namespace corvanta::demo
