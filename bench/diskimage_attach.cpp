@@ -4,6 +4,7 @@
 // image written by our writer around an app with a 200 MB payload.
 #include "diskimage/HybridVolume.h"
 #include "diskimage/LinuxDiskImages.h"
+#include "support/MeanTimes.h"
 
 #include <cstdio>
 #include <map>
@@ -93,18 +94,6 @@ void registerPair(const char* name, const std::function<QString()>& image)
         ->UseRealTime();
 }
 
-// Keeps each benchmark's mean wall time, for the ratios at the end.
-class Summary : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> milliseconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -117,7 +106,7 @@ int main(int argc, char** argv)
         [] { return realImage("sparkle-SparkleTestCodeSignApp.bzip2-apm-hfs-sla.dmg"); });
     registerPair("written_200MB_zlib_hfs", [] { return largeImage(); });
     benchmark::Initialize(&argc, argv);
-    Summary summary;
+    corvanta::bench::MeanTimes summary;
     benchmark::RunSpecifiedBenchmarks(&summary);
     for (const auto& [name, ours] : summary.milliseconds) {
         if (name.rfind("attach/", 0) != 0)

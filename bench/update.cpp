@@ -22,6 +22,7 @@
 #include "support/BundleBuilder.h"
 #include "support/InstallFixtures.h"
 #include "support/MachOWriter.h"
+#include "support/MeanTimes.h"
 #include "support/ServedFile.h"
 #include "support/TestAuthority.h"
 #include "support/ZipWriter.h"
@@ -287,18 +288,6 @@ BENCHMARK(downloadChecksum)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRe
 BENCHMARK(unpack)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(codeSignature)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-// Keeps each benchmark's mean wall time, for the ratio at the end.
-class Summary : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> milliseconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -321,7 +310,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     std::printf("update of a %.0f MB app (%.0f MB download)\n",
         double(codeSize + resourceFiles * resourceSize) / 1e6, double(QFileInfo(world().zip).size()) / 1e6);
-    Summary summary;
+    bench::MeanTimes summary;
     benchmark::RunSpecifiedBenchmarks(&summary);
     const double whole = summary.milliseconds["wholeUpdate"];
     const double unpacking = summary.milliseconds["unpack"];
