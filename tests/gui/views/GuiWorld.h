@@ -52,6 +52,19 @@ struct GuiWorld {
     }
     int opened = 0;
 
+    // Fresh settings that ignore every sample app but the ones named.
+    std::unique_ptr<Prefs> prefsKeeping(const QStringList& kept)
+    {
+        auto fresh = prefs();
+        QStringList ignored;
+        for (const demo::SampleApp& sample : world.manifest.apps) {
+            if (!kept.contains(sample.name))
+                ignored << sample.bundleID;
+        }
+        fresh->setIgnoredApps(ignored);
+        return fresh;
+    }
+
     // A new application on the world, refreshed once.
     std::unique_ptr<App> open(Appearance appearance = Appearance::light, QStringList extra = {})
     {

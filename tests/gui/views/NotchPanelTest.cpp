@@ -26,13 +26,7 @@ class NotchPanelTest : public GuiWorldSuite {
 protected:
     void SetUp() override
     {
-        auto prefs = world->prefs();
-        QStringList ignored;
-        for (const demo::SampleApp& sample : world->world.manifest.apps) {
-            if (!kept.contains(sample.name))
-                ignored << sample.bundleID;
-        }
-        prefs->setIgnoredApps(ignored);
+        auto prefs = world->prefsKeeping(kept);
         app = std::make_unique<App>(world->launch(), std::move(prefs));
         Look::apply(Appearance::dark);
         await(app->store().refresh(false, false), 120s);

@@ -193,13 +193,7 @@ TEST_P(Screenshots, NotchPanelMidUpdateAll)
 {
     // Three updates found in the background, the others set aside.
     const QStringList kept { u"Harbor"_s, u"Nimbus Notes"_s, u"Quill"_s };
-    auto prefs = world->prefs();
-    QStringList ignored;
-    for (const demo::SampleApp& sample : world->world.manifest.apps) {
-        if (!kept.contains(sample.name))
-            ignored << sample.bundleID;
-    }
-    prefs->setIgnoredApps(ignored);
+    auto prefs = world->prefsKeeping(kept);
     App app(world->launch(), std::move(prefs));
     Look::apply(GetParam());
     await(app.store().refresh(false, false), 120s);
