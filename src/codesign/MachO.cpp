@@ -1,5 +1,6 @@
 #include "codesign/MachO.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace Qt::StringLiterals;
@@ -28,7 +29,8 @@ std::string fixedName(ByteView bytes, std::uint64_t offset)
     return std::string(text, strnlen(text, 16));
 }
 
-bool readSegment(ByteView slice, std::uint32_t at, bool is64, MachOSlice& out)
+bool readSegment(ByteView slice, std::uint32_t at, std::uint32_t commandSize, bool is64,
+    std::uint64_t sliceSize, MachOSlice& out)
 {
     MachOSegment segment;
     segment.name = fixedName(slice, at + 8);
@@ -63,7 +65,11 @@ bool readSegment(ByteView slice, std::uint32_t at, bool is64, MachOSlice& out)
         sectionsAt = at + 56;
         sectionSize = 68;
     }
-    for (std::uint32_t i = 0; i < sectionCount && i < 256; ++i) {
+    // Section headers belong to their command; any past its end are not read.
+    const std::uint64_t commandEnd = std::uint64_t(at) + commandSize;
+    sectionCount = std::uint32_t(std::min<std::uint64_t>(
+        { sectionCount, 256, commandEnd > sectionsAt ? (commandEnd - sectionsAt) / sectionSize : 0 }));
+    for (std::uint32_t i = 0; i < sectionCount; ++i) {
         const std::uint64_t section = sectionsAt + i * sectionSize;
         const std::optional<std::uint64_t> size
             = is64 ? slice.le64(section + 40) : widen(slice.le32(section + 36));
@@ -74,14 +80,14 @@ bool readSegment(ByteView slice, std::uint32_t at, bool is64, MachOSlice& out)
             out.firstSectionOffset = *offset;
     }
     if (segment.name == "__TEXT") {
-        for (std::uint32_t i = 0; i < sectionCount && i < 256; ++i) {
+        for (std::uint32_t i = 0; i < sectionCount; ++i) {
             const std::uint64_t section = sectionsAt + i * sectionSize;
             if (fixedName(slice, section) != "__info_plist")
                 continue;
             const std::optional<std::uint64_t> size
                 = is64 ? slice.le64(section + 40) : widen(slice.le32(section + 36));
             const auto offset = slice.le32(section + (is64 ? 48 : 40));
-            if (size && offset && slice.contains(*offset, *size))
+            if (size && offset && *offset <= sliceSize && *size <= sliceSize - *offset)
                 out.infoPlist = std::make_pair(std::uint64_t(*offset), std::uint64_t(*size));
         }
     }
@@ -105,8 +111,15 @@ std::optional<MachOSlice> MachOFile::parseSlice(ByteView file, std::uint64_t off
     const auto bytes = file.sub(offset, size);
     if (!bytes)
         return std::nullopt;
-    const ByteView slice = *bytes;
-    const auto magic = slice.le32(0);
+    return readSlice(
+        offset, size, [&](std::uint64_t at, std::uint64_t length) { return bytes->sub(at, length); });
+}
+
+std::optional<MachOSlice> MachOFile::readSlice(std::uint64_t offset, std::uint64_t size, const ReadAt& read)
+{
+    // The header first, for the size of the load commands that follow it.
+    const auto header = read(0, std::min<std::uint64_t>(size, 32));
+    const auto magic = header ? header->le32(0) : std::nullopt;
     if (!magic || (*magic != machO::magic32 && *magic != machO::magic64))
         return std::nullopt;
     MachOSlice out;
@@ -114,11 +127,11 @@ std::optional<MachOSlice> MachOFile::parseSlice(ByteView file, std::uint64_t off
     out.offset = offset;
     out.size = size;
     out.headerSize = out.is64 ? 32 : 28;
-    const auto cpuType = slice.le32(4);
-    const auto cpuSubtype = slice.le32(8);
-    const auto fileType = slice.le32(12);
-    const auto count = slice.le32(16);
-    const auto commandsSize = slice.le32(20);
+    const auto cpuType = header->le32(4);
+    const auto cpuSubtype = header->le32(8);
+    const auto fileType = header->le32(12);
+    const auto count = header->le32(16);
+    const auto commandsSize = header->le32(20);
     if (!cpuType || !cpuSubtype || !fileType || !count || !commandsSize)
         return std::nullopt;
     out.cpuType = *cpuType;
@@ -126,11 +139,15 @@ std::optional<MachOSlice> MachOFile::parseSlice(ByteView file, std::uint64_t off
     out.fileType = *fileType;
     out.commandCount = *count;
     out.commandsSize = *commandsSize;
-    if (!slice.contains(out.headerSize, out.commandsSize))
+    const std::uint64_t end = std::uint64_t(out.headerSize) + out.commandsSize;
+    if (end > size)
         return std::nullopt;
+    const auto commands = read(0, end);
+    if (!commands || commands->size() != end)
+        return std::nullopt;
+    const ByteView slice = *commands;
 
     std::uint64_t at = out.headerSize;
-    const std::uint64_t end = std::uint64_t(out.headerSize) + out.commandsSize;
     for (std::uint32_t i = 0; i < out.commandCount; ++i) {
         const auto command = slice.le32(at);
         const auto commandSize = slice.le32(at + 4);
@@ -139,7 +156,8 @@ std::optional<MachOSlice> MachOFile::parseSlice(ByteView file, std::uint64_t off
         switch (*command) {
         case machO::loadSegment:
         case machO::loadSegment64:
-            if (!readSegment(slice, std::uint32_t(at), *command == machO::loadSegment64, out))
+            if (!readSegment(
+                    slice, std::uint32_t(at), *commandSize, *command == machO::loadSegment64, size, out))
                 return std::nullopt;
             break;
         case machO::loadCodeSignature: {
@@ -160,28 +178,40 @@ std::optional<MachOSlice> MachOFile::parseSlice(ByteView file, std::uint64_t off
 
 std::optional<MachOFile> MachOFile::parse(ByteView file)
 {
-    const auto magic = file.be32(0);
+    return read(file.size(), [&](std::uint64_t at, std::uint64_t length) { return file.sub(at, length); });
+}
+
+std::optional<MachOFile> MachOFile::read(std::uint64_t fileSize, const ReadAt& readFile)
+{
+    const auto head = readFile(0, std::min<std::uint64_t>(fileSize, 8));
+    const auto magic = head ? head->be32(0) : std::nullopt;
     if (!magic)
         return std::nullopt;
     MachOFile out;
     if (*magic == machO::fatMagic || *magic == machO::fatMagic64) {
         out.universal = true;
         out.universal64 = *magic == machO::fatMagic64;
-        const auto count = file.be32(4);
+        const auto count = head->be32(4);
         if (!count || *count == 0 || *count > maxSlices)
             return std::nullopt;
         const std::uint64_t entrySize = out.universal64 ? 32 : 20;
+        const auto table = readFile(8, *count * entrySize);
+        if (!table || table->size() != *count * entrySize)
+            return std::nullopt;
         for (std::uint32_t i = 0; i < *count; ++i) {
-            const std::uint64_t at = 8 + i * entrySize;
-            const auto cpuType = file.be32(at);
+            const std::uint64_t at = i * entrySize;
+            const auto cpuType = table->be32(at);
             const std::optional<std::uint64_t> offset
-                = out.universal64 ? file.be64(at + 8) : widen(file.be32(at + 8));
+                = out.universal64 ? table->be64(at + 8) : widen(table->be32(at + 8));
             const std::optional<std::uint64_t> size
-                = out.universal64 ? file.be64(at + 16) : widen(file.be32(at + 12));
-            const auto alignment = file.be32(at + (out.universal64 ? 24 : 16));
-            if (!cpuType || !offset || !size || !alignment)
+                = out.universal64 ? table->be64(at + 16) : widen(table->be32(at + 12));
+            const auto alignment = table->be32(at + (out.universal64 ? 24 : 16));
+            if (!cpuType || !offset || !size || !alignment || *offset > fileSize
+                || *size > fileSize - *offset)
                 return std::nullopt;
-            auto slice = parseSlice(file, *offset, *size);
+            const std::uint64_t base = *offset;
+            auto slice = readSlice(base, *size,
+                [&](std::uint64_t from, std::uint64_t length) { return readFile(base + from, length); });
             // The universal header and the slice's own header must name the same processor.
             if (!slice || slice->cpuType != *cpuType)
                 return std::nullopt;
@@ -190,7 +220,7 @@ std::optional<MachOFile> MachOFile::parse(ByteView file)
         }
         return out;
     }
-    auto slice = parseSlice(file, 0, file.size());
+    auto slice = readSlice(0, fileSize, readFile);
     if (!slice)
         return std::nullopt;
     out.slices.push_back(std::move(*slice));

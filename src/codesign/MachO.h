@@ -3,6 +3,7 @@
 #include "codesign/ByteView.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,6 +74,10 @@ struct MachOSlice {
 };
 
 struct MachOFile {
+    // Bytes [offset, offset + length) of the file or slice being read; none, or
+    // fewer bytes, when they can't be read.
+    using ReadAt = std::function<std::optional<ByteView>(std::uint64_t offset, std::uint64_t length)>;
+
     bool universal = false;
     bool universal64 = false;
     std::vector<MachOSlice> slices;
@@ -80,8 +85,13 @@ struct MachOFile {
     // The slices of a thin or universal Mach-O file; none when the bytes are not
     // one, or when any header or load command points outside the file.
     static std::optional<MachOFile> parse(ByteView file);
+    // The same, reading only the headers and load commands through `read`:
+    // what a reader of signing information needs from a large executable.
+    static std::optional<MachOFile> read(std::uint64_t fileSize, const ReadAt& read);
     // Just the slice at [offset, offset + size) of `file`.
     static std::optional<MachOSlice> parseSlice(ByteView file, std::uint64_t offset, std::uint64_t size);
+    // The slice at `offset` of a file, `read` taking offsets from its start.
+    static std::optional<MachOSlice> readSlice(std::uint64_t offset, std::uint64_t size, const ReadAt& read);
 };
 
 // "x86_64", "arm64", "i386"…; the hexadecimal type for others.

@@ -2,12 +2,9 @@
 
 #include "codesign/ByteView.h"
 
-#include <memory>
 #include <optional>
 
 #include <QString>
-
-class QFile;
 
 namespace corvanta::codesign {
 
@@ -18,8 +15,8 @@ public:
     // None when the path is not a readable regular file.
     static std::optional<MappedFile> open(const QString& path);
 
-    MappedFile(MappedFile&&) noexcept;
-    MappedFile& operator=(MappedFile&&) noexcept;
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
     ~MappedFile();
 
     ByteView bytes() const noexcept { return m_bytes; }
@@ -27,7 +24,6 @@ public:
 private:
     MappedFile() = default;
 
-    std::unique_ptr<QFile> m_file;
     ByteView m_bytes;
 };
 

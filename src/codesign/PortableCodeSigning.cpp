@@ -11,25 +11,36 @@ PortableCodeSigning::PortableCodeSigning(TrustAnchors anchors, std::uint32_t hos
 {
 }
 
+namespace {
+
+// The executable at `path`, or the main executable of the bundle there. An
+// executable is read straight away: a scan names each app's main executable,
+// and locating it again would parse its Info.plist a second time.
+std::optional<SigningHeaders> readCode(const QString& path, std::uint32_t cpuType)
+{
+    if (auto headers = SigningHeaders::read(path, cpuType))
+        return headers;
+    const auto location = CodeLocation::locate(path);
+    if (!location || location->kind == BundleKind::none || location->executablePath.isEmpty())
+        return std::nullopt;
+    return SigningHeaders::read(location->executablePath, cpuType);
+}
+
+} // namespace
+
 SigningInformation PortableCodeSigning::signing(const QString& path) const
 {
-    const auto location = CodeLocation::locate(path);
-    if (!location || location->executablePath.isEmpty())
+    const auto code = readCode(path, m_settings.hostCpuType);
+    if (!code || !code->signature)
         return {};
-    const auto image = SignedImage::open(location->executablePath);
-    if (!image)
-        return {};
-    const SliceSignature& slice = image->preferred(m_settings.hostCpuType);
-    if (!slice.signature)
-        return {};
-    const CodeDirectory& directory = slice.signature->primary();
+    const CodeDirectory& directory = code->signature->primary();
     SigningInformation info;
     info.identifier = directory.identifier;
     // Ad-hoc and linker signatures name no signer, whatever the directory says;
     // a certificate names only a team it carries itself.
     if (!(directory.flags & (codeFlags::adhoc | codeFlags::linkerSigned)) && directory.team
         && !directory.team->isEmpty()) {
-        const Certificate leaf = signerCertificate(slice.signature->cms.value_or(QByteArray()));
+        const Certificate leaf = signerCertificate(code->signature->cms.value_or(QByteArray()));
         if (leaf && certificateNamesTeam(leaf.get(), *directory.team))
             info.team = directory.team;
     }
@@ -63,15 +74,12 @@ bool PortableCodeSigning::compilesRequirement(const QString& text) const
 
 std::vector<std::uint32_t> PortableCodeSigning::architectures(const QString& path) const
 {
-    const auto location = CodeLocation::locate(path);
-    if (!location || location->executablePath.isEmpty())
-        return {};
-    const auto image = SignedImage::open(location->executablePath);
-    if (!image)
+    const auto code = readCode(path, m_settings.hostCpuType);
+    if (!code)
         return {};
     std::vector<std::uint32_t> out;
-    for (const SliceSignature& slice : image->slices())
-        out.push_back(slice.slice.cpuType);
+    for (const MachOSlice& slice : code->machO.slices)
+        out.push_back(slice.cpuType);
     return out;
 }
 

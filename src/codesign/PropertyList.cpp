@@ -1,22 +1,18 @@
 #include "codesign/PropertyList.h"
 
+#include "base/SmallFile.h"
+
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <limits>
 #include <vector>
 
 #include <QDateTime>
-#include <QFile>
 #include <QLocale>
-#include <QScopeGuard>
 #include <QTimeZone>
 
-#include <fcntl.h>
 #include <plist/plist.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -353,33 +349,11 @@ PropertyList::PropertyList(void* root, Format format)
 
 std::optional<PropertyList> PropertyList::load(const QString& path)
 {
-    // One open and one read: a scan does this for every app. Opened without
-    // blocking, because a FIFO or device in place of the file would block or
-    // never end; the descriptor's own attributes say what it is.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    // One open and one read: a scan does this for every app.
+    const std::optional<QByteArray> data = readSmallFile(path, maxFileSize);
+    if (!data)
         return std::nullopt;
-    const auto closing = qScopeGuard([fd] { ::close(fd); });
-    struct stat st { };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxFileSize)
-        return std::nullopt;
-    // One byte more than the file had a moment ago tells a file that grew since.
-    QByteArray data(qsizetype(st.st_size) + 1, Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, std::size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        done += n;
-    }
-    if (done > st.st_size)
-        return std::nullopt; // it grew while being read
-    data.truncate(done);
-    return fromData(data);
+    return fromData(*data);
 }
 
 void* PropertyList::parseRoot(const QByteArray& data, qint64 limit, Format& format)

@@ -1,5 +1,15 @@
 #include "codesign/SignedImage.h"
 
+#include <cerrno>
+#include <deque>
+
+#include <QFile>
+#include <QScopeGuard>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace corvanta::codesign {
 
 SignedImage::SignedImage(MappedFile file, MachOFile machO)
@@ -34,11 +44,61 @@ std::optional<SignedImage> SignedImage::open(const QString& path)
 
 const SliceSignature& SignedImage::preferred(std::uint32_t cpuType) const
 {
-    for (const SliceSignature& slice : m_slices) {
-        if (slice.slice.cpuType == cpuType)
-            return slice;
+    return m_slices[preferredSlice(m_machO.slices, cpuType)];
+}
+
+std::size_t preferredSlice(const std::vector<MachOSlice>& slices, std::uint32_t cpuType)
+{
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        if (slices[i].cpuType == cpuType)
+            return i;
     }
-    return m_slices.front();
+    return 0;
+}
+
+std::optional<SigningHeaders> SigningHeaders::read(const QString& path, std::uint32_t cpuType)
+{
+    // Opened without blocking, since a FIFO in place of the file would never answer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+
+    // Every read is kept until parsing ends, since views point into it.
+    std::deque<QByteArray> reads;
+    const auto readAt = [&](std::uint64_t offset, std::uint64_t length) -> std::optional<ByteView> {
+        if (length > maxRead)
+            return std::nullopt;
+        QByteArray& bytes = reads.emplace_back(qsizetype(length), Qt::Uninitialized);
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n
+                = ::pread(fd, bytes.data() + done, std::size_t(bytes.size() - done), off_t(offset) + done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        bytes.truncate(done);
+        return ByteView(bytes);
+    };
+    auto machO = MachOFile::read(std::uint64_t(st.st_size), readAt);
+    if (!machO)
+        return std::nullopt;
+    SigningHeaders out { std::move(*machO) };
+    out.preferred = preferredSlice(out.machO.slices, cpuType);
+    const MachOSlice& slice = out.machO.slices[out.preferred];
+    if (const auto& location = slice.signature;
+        location && std::uint64_t(location->dataOffset) + location->dataSize <= slice.size) {
+        const auto superBlob = readAt(slice.offset + location->dataOffset, location->dataSize);
+        if (superBlob && superBlob->size() == location->dataSize)
+            out.signature = EmbeddedSignature::parse(*superBlob);
+    }
+    return out;
 }
 
 } // namespace corvanta::codesign

@@ -41,4 +41,25 @@ private:
     std::vector<SliceSignature> m_slices;
 };
 
+// The slices of an executable and the embedded signature of the one a Mac
+// with a given processor runs, read with a few small reads instead of a
+// mapping: signing information needs only the headers and the signature, and
+// unmapping a file interrupts every core running the process to flush its
+// TLB, which serialises a scan spread over the cores.
+struct SigningHeaders {
+    MachOFile machO;
+    std::size_t preferred = 0; // into machO.slices
+    // None when that slice has no signature or it is not a sound SuperBlob.
+    std::optional<EmbeddedSignature> signature;
+
+    // None when the file can't be read or is not Mach-O.
+    static std::optional<SigningHeaders> read(const QString& path, std::uint32_t cpuType);
+
+    // Load commands and signatures past this are refused rather than read.
+    static constexpr std::uint64_t maxRead = 64ull << 20;
+};
+
+// The slice the platform would run on `cpuType`, else the first one.
+std::size_t preferredSlice(const std::vector<MachOSlice>& slices, std::uint32_t cpuType);
+
 } // namespace corvanta::codesign

@@ -1,9 +1,8 @@
 #include "discovery/ElectronFeed.h"
 
+#include "base/SmallFile.h"
 #include "discovery/Scanner.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 using namespace Qt::StringLiterals;
@@ -80,17 +79,11 @@ std::optional<QUrl> ElectronFeed::feedURL(const QMap<QString, QString>& config, 
 
 std::optional<QMap<QString, QString>> ElectronFeed::readConfig(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > maxFileSize)
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.read(maxFileSize + 1);
-    if (bytes.size() > maxFileSize)
+    const std::optional<QByteArray> bytes = readSmallFile(path, maxFileSize);
+    if (!bytes)
         return std::nullopt;
     QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder(bytes);
+    const QString text = decoder(*bytes);
     if (decoder.hasError())
         return std::nullopt;
     return parseConfig(text);

@@ -4,7 +4,9 @@
 #include "discovery/ElectronFeed.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
+#include <thread>
 
 #include <QCollator>
 #include <QDir>
@@ -22,16 +24,68 @@ bool isAppName(const QString& fileName)
     return fileName.endsWith(u".app"_s) && fileName.size() > 4;
 }
 
-void readInto(std::vector<InstalledApp>& apps, const QString& path, const QUrl& folder,
-    const CodeSigning& codeSigning, const QUrl& githubWeb)
+// The main executable the Info.plist names, when the name is a plain file
+// name (a name with a slash could point anywhere).
+std::optional<QString> mainExecutable(const PropertyList& info)
+{
+    std::optional<QString> name = info.string(u"CFBundleExecutable"_s);
+    if (!name || name->isEmpty() || name->contains(u'/') || *name == u"." || *name == u"..")
+        return std::nullopt;
+    return name;
+}
+
+SigningInformation signingAt(const QString& path, const CodeSigning& codeSigning)
 {
     try {
-        if (std::optional<InstalledApp> app
-            = Scanner::read(QUrl::fromLocalFile(path), folder, codeSigning, githubWeb))
-            apps.push_back(std::move(*app));
+        return codeSigning.signing(path);
+    } catch (const std::exception&) {
+        // Unreadable signatures leave the team empty, whatever the reader does.
+        return {};
+    }
+}
+
+std::optional<QUrl> electronFeedAt(const QString& path, const QUrl& githubWeb)
+{
+    const std::optional<QMap<QString, QString>> config = ElectronFeed::readConfig(path);
+    if (!config)
+        return std::nullopt;
+    return ElectronFeed::feedURL(*config, githubWeb);
+}
+
+// A bundle the listing found, read later.
+struct Candidate {
+    QString path;
+    const QUrl* folder;
+};
+
+std::optional<InstalledApp> readCandidate(
+    const Candidate& candidate, const CodeSigning& codeSigning, const QUrl& githubWeb)
+{
+    try {
+        return Scanner::read(QUrl::fromLocalFile(candidate.path), *candidate.folder, codeSigning, githubWeb);
     } catch (const std::exception&) {
         // A bundle that can't be read is not an installed app; the scan goes on.
+        return std::nullopt;
     }
+}
+
+// Runs `work(i)` for every i below `count`, on as many cores as there are
+// enough items for: each bundle is a few opens and a parse, so a thread pays
+// for itself only over a few dozen of them.
+template<typename Work> void onCores(std::size_t count, const Work& work)
+{
+    constexpr std::size_t perThread = 32;
+    const std::size_t threads
+        = std::clamp<std::size_t>(count / perThread, 1, std::max(1u, std::thread::hardware_concurrency()));
+    std::atomic<std::size_t> next { 0 };
+    const auto drain = [&] {
+        for (std::size_t i = next++; i < count; i = next++)
+            work(i);
+    };
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(drain);
+    drain();
 }
 
 } // namespace
@@ -39,7 +93,7 @@ void readInto(std::vector<InstalledApp>& apps, const QString& path, const QUrl& 
 std::vector<InstalledApp> Scanner::scan(
     const QList<QUrl>& folders, const CodeSigning& codeSigning, const QUrl& githubWeb)
 {
-    std::vector<InstalledApp> apps;
+    std::vector<Candidate> candidates;
     const QDir::Filters filters = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot;
     for (const QUrl& folder : folders) {
         // An empty path would list the working directory.
@@ -51,15 +105,26 @@ std::vector<InstalledApp> Scanner::scan(
             if (entry.isSymLink())
                 continue;
             if (isAppName(entry.fileName())) {
-                readInto(apps, entry.filePath(), folder, codeSigning, githubWeb);
+                candidates.push_back({ entry.filePath(), &folder });
             } else if (entry.isDir()) {
                 const QDir subfolder(entry.filePath());
                 for (const QString& child : subfolder.entryList(filters, QDir::Unsorted)) {
                     if (isAppName(child))
-                        readInto(apps, subfolder.filePath(child), folder, codeSigning, githubWeb);
+                        candidates.push_back({ subfolder.filePath(child), &folder });
                 }
             }
         }
+    }
+
+    // Bundles are independent, so they are read on every core.
+    std::vector<std::optional<InstalledApp>> read(candidates.size());
+    onCores(candidates.size(),
+        [&](std::size_t i) { read[i] = readCandidate(candidates[i], codeSigning, githubWeb); });
+    std::vector<InstalledApp> apps;
+    apps.reserve(read.size());
+    for (std::optional<InstalledApp>& app : read) {
+        if (app)
+            apps.push_back(std::move(*app));
     }
     sortByName(apps);
     return apps;
@@ -88,33 +153,29 @@ std::optional<InstalledApp> Scanner::read(
     app.bundleID = std::move(*bundleID);
     app.version = info->text(u"CFBundleShortVersionString"_s);
     app.build = info->text(u"CFBundleVersion"_s);
-    app.team = signing(app.url, codeSigning).team;
+    // The signature is the main executable's: naming it spares the reader a
+    // second parse of the Info.plist. A bundle without one may still carry a
+    // signature of its own.
+    const std::optional<QString> executable = mainExecutable(*info);
+    app.team = signingAt(executable ? contents + u"MacOS/"_s + *executable : path, codeSigning).team;
     app.isAppStore = QFileInfo::exists(contents + u"_MASReceipt/receipt"_s);
     if (const std::optional<QString> feed = info->text(u"SUFeedURL"_s))
         app.feedURL = parseFeedURL(*feed);
     app.edKey = info->text(u"SUPublicEDKey"_s);
-    app.electronFeed = electronFeed(QUrl::fromLocalFile(contents + u"Resources/app-update.yml"_s), githubWeb);
+    app.electronFeed = electronFeedAt(contents + u"Resources/app-update.yml"_s, githubWeb);
     return app;
 }
 
 SigningInformation Scanner::signing(const QUrl& url, const CodeSigning& codeSigning)
 {
-    try {
-        return codeSigning.signing(url.toLocalFile());
-    } catch (const std::exception&) {
-        // Unreadable signatures leave the team empty, whatever the reader does.
-        return {};
-    }
+    return signingAt(url.toLocalFile(), codeSigning);
 }
 
 std::optional<QUrl> Scanner::electronFeed(const QUrl& url, const QUrl& githubWeb)
 {
     if (!url.isLocalFile())
         return std::nullopt;
-    const std::optional<QMap<QString, QString>> config = ElectronFeed::readConfig(url.toLocalFile());
-    if (!config)
-        return std::nullopt;
-    return ElectronFeed::feedURL(*config, githubWeb);
+    return electronFeedAt(url.toLocalFile(), githubWeb);
 }
 
 std::optional<QUrl> Scanner::parseFeedURL(const QString& text)

@@ -10,6 +10,7 @@
 #include "support/SigningFixtures.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include <QTemporaryDir>
 
@@ -152,6 +153,49 @@ TEST(Reader, PrefersTheHostSliceOfAUniversalFile)
     EXPECT_EQ(image->preferred(cpu::arm64).slice.cpuType, cpu::arm64);
     EXPECT_EQ(image->preferred(cpu::x86_64).slice.cpuType, cpu::x86_64);
     EXPECT_EQ(image->preferred(cpu::powerPC).slice.cpuType, cpu::x86_64);
+}
+
+// Signing information is read with a few small reads rather than a mapping;
+// both must see the same file, whole or cut short anywhere.
+TEST(Reader, HeadersReadInPiecesAgreeWithTheMappedFile)
+{
+    QTemporaryDir dir;
+    const auto same = [](const QString& path) {
+        const auto mapped = SignedImage::open(path);
+        const auto headers = SigningHeaders::read(path, cpu::arm64);
+        ASSERT_EQ(bool(mapped), bool(headers));
+        if (!mapped)
+            return;
+        ASSERT_EQ(mapped->slices().size(), headers->machO.slices.size());
+        for (std::size_t i = 0; i < mapped->slices().size(); ++i) {
+            const MachOSlice& a = mapped->slices()[i].slice;
+            const MachOSlice& b = headers->machO.slices[i];
+            EXPECT_EQ(
+                std::tie(a.cpuType, a.offset, a.size, a.commandsSize, a.firstSectionOffset, a.infoPlist),
+                std::tie(b.cpuType, b.offset, b.size, b.commandsSize, b.firstSectionOffset, b.infoPlist));
+            EXPECT_EQ(bool(a.signature), bool(b.signature));
+        }
+        const auto& signature = mapped->preferred(cpu::arm64).signature;
+        ASSERT_EQ(bool(signature), bool(headers->signature));
+        if (signature) {
+            EXPECT_EQ(signature->primary().bytes, headers->signature->primary().bytes);
+            EXPECT_EQ(signature->cms, headers->signature->cms);
+        }
+    };
+    const QDir samples(test::realworld(u"macho"_s, QString()));
+    for (const QString& name : samples.entryList(QDir::Files)) {
+        if (name.endsWith(u".md"_s) || name.endsWith(u".cer"_s))
+            continue;
+        SCOPED_TRACE(name.toStdString());
+        const QByteArray bytes = test::readFile(samples.filePath(name));
+        same(samples.filePath(name));
+        // Cut inside the headers, just past them, and inside the signature.
+        for (const qsizetype cut : { qsizetype(20), qsizetype(4096), bytes.size() - 100 }) {
+            const QString path = dir.filePath(name + u"-%1"_s.arg(cut));
+            test::writeFile(path, bytes.left(cut));
+            same(path);
+        }
+    }
 }
 
 TEST(Reader, NonMachOFilesAndMissingPathsHaveNothing)

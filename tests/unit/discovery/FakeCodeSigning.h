@@ -2,6 +2,7 @@
 
 #include "platform/CodeSigning.h"
 
+#include <mutex>
 #include <stdexcept>
 
 #include <QMap>
@@ -15,7 +16,11 @@ class FakeCodeSigning : public CodeSigning {
 public:
     SigningInformation signing(const QString& path) const override
     {
-        asked.append(path);
+        {
+            // A scan reads bundles on several threads.
+            const std::lock_guard lock(m_guard);
+            asked.append(path);
+        }
         if (throws)
             throw std::runtime_error("signature reader failed");
         return byPath.value(path);
@@ -24,6 +29,9 @@ public:
     QMap<QString, SigningInformation> byPath;
     bool throws = false;
     mutable QStringList asked;
+
+private:
+    mutable std::mutex m_guard;
 };
 
 } // namespace corvanta::test

@@ -113,6 +113,30 @@ TEST_F(ScannerTest, TwoCopiesInTwoFoldersAreTwoRecordsInFolderOrder)
     EXPECT_EQ(scan({ system, system }).size(), 2u);
 }
 
+// Enough bundles to be read on several threads: each record must still hold
+// its own bundle's values and folder.
+TEST_F(ScannerTest, ManyBundlesEachKeepTheirOwnValues)
+{
+    const QStringList folders { folder(u"Applications"_s), folder(u"home/Applications"_s) };
+    constexpr int count = 150;
+    for (int i = 0; i < count; ++i) {
+        const QString name = u"App %1"_s.arg(i, 3, 10, QChar(u'0'));
+        const QString bundle = BundleBuilder(folders[i % 2], name)
+                                   .bundleID(u"com.example.app%1"_s.arg(i))
+                                   .executable(u"App"_s, "code")
+                                   .create();
+        m_signing.byPath.insert(bundle + u"/Contents/MacOS/App"_s, { u"TEAM%1"_s.arg(i), std::nullopt });
+    }
+    const std::vector<InstalledApp> found = scan(folders);
+    ASSERT_EQ(found.size(), std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(found[i].name, u"App %1"_s.arg(i, 3, 10, QChar(u'0')));
+        EXPECT_EQ(found[i].bundleID, u"com.example.app%1"_s.arg(i));
+        EXPECT_EQ(found[i].team, u"TEAM%1"_s.arg(i));
+        EXPECT_EQ(found[i].folder, QUrl::fromLocalFile(folders[i % 2]));
+    }
+}
+
 TEST_F(ScannerTest, FoldersThatCantBeListedContributeNothing)
 {
     const QString apps = folder(u"Applications"_s);
@@ -285,21 +309,24 @@ INSTANTIATE_TEST_SUITE_P(Table, ScannerRead,
                 } }),
         testing::Bool()));
 
-TEST_F(ScannerTest, SigningTeamComesFromTheCodeSigningService)
+TEST_F(ScannerTest, SigningTeamComesFromTheMainExecutableOrElseTheBundle)
 {
     const QString apps = folder(u"Applications"_s);
-    const QString signedApp = BundleBuilder(apps, u"Signed"_s).create();
+    const QString signedApp = BundleBuilder(apps, u"Signed"_s).executable(u"Signed"_s, "code").create();
     const QString plain = BundleBuilder(apps, u"Plain"_s).create();
-    m_signing.byPath.insert(signedApp, { u"ZCK58M894E"_s, u"com.example.signed"_s });
+    // A name that leaves MacOS/ is no main executable.
+    const QString escaping
+        = BundleBuilder(apps, u"Escaping"_s).set(u"CFBundleExecutable"_s, u"../x"_s).create();
+    const QString signedCode = signedApp + u"/Contents/MacOS/Signed"_s;
+    m_signing.byPath.insert(signedCode, { u"ZCK58M894E"_s, u"com.example.signed"_s });
 
     const std::vector<InstalledApp> found = scan({ apps });
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].name, u"Plain"_s);
-    EXPECT_EQ(found[0].team, std::nullopt);
-    EXPECT_EQ(found[1].team, u"ZCK58M894E"_s);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[2].name, u"Signed"_s);
+    EXPECT_EQ(found[2].team, u"ZCK58M894E"_s);
     QStringList asked = m_signing.asked;
     asked.sort();
-    EXPECT_EQ(asked, (QStringList { plain, signedApp }));
+    EXPECT_EQ(asked, (QStringList { escaping, plain, signedCode }));
 }
 
 TEST_F(ScannerTest, NeverThrowsWhenTheSignatureReaderDoes)
