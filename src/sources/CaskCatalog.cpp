@@ -1,5 +1,7 @@
 #include "sources/CaskCatalog.h"
 
+#include "sources/ElementSpans.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -441,124 +443,6 @@ struct CaskFields {
         }
     }
 };
-// Splits the top-level array into its elements' spans without parsing them.
-// Only what lies between elements is checked here; each span is then parsed
-// as a document of its own, which proves it one valid value, so no document
-// is taken that a whole-document parse would refuse.
-class ElementSpans {
-public:
-    explicit ElementSpans(std::string_view text)
-        : m_text(text)
-    {
-        skipSpace();
-        if (!take('['))
-            fail();
-        skipSpace();
-        if (take(']'))
-            finish();
-    }
-
-    // The next element, or none after the last.
-    std::optional<std::string_view> next()
-    {
-        if (m_done)
-            return std::nullopt;
-        const std::size_t start = m_at;
-        skipObject();
-        const std::string_view span = m_text.substr(start, m_at - start);
-        skipSpace();
-        if (take(']'))
-            finish();
-        else if (!take(','))
-            fail();
-        skipSpace();
-        return span;
-    }
-
-private:
-    [[noreturn]] static void fail() { throw simdjson::simdjson_error(simdjson::TAPE_ERROR); }
-
-    bool take(char c)
-    {
-        if (m_at >= m_text.size() || m_text[m_at] != c)
-            return false;
-        ++m_at;
-        return true;
-    }
-
-    void skipSpace()
-    {
-        while (m_at < m_text.size()
-            && (m_text[m_at] == ' ' || m_text[m_at] == '\n' || m_text[m_at] == '\r' || m_text[m_at] == '\t'))
-            ++m_at;
-    }
-
-    // After the array only white space may follow.
-    void finish()
-    {
-        skipSpace();
-        if (m_at != m_text.size())
-            fail();
-        m_done = true;
-    }
-
-    // Casks are objects; any other element turns the document down.
-    void skipObject()
-    {
-        if (m_at >= m_text.size() || m_text[m_at] != '{')
-            fail();
-        const char* at = m_text.data() + m_at;
-        const char* const end = m_text.data() + m_text.size();
-        std::size_t depth = 0;
-        while (at < end) {
-            const char c = *at++;
-            if (c == '"') {
-                at = pastString(at, end);
-            } else if (c == '{' || c == '[') {
-                ++depth;
-            } else if ((c == '}' || c == ']') && --depth == 0) {
-                m_at = std::size_t(at - m_text.data());
-                return;
-            }
-        }
-        fail();
-    }
-
-    // Just past the closing quote of the string whose text starts `at`.
-    // Strings are most of the index, so eight bytes are looked at a time,
-    // which the body's padding allows past its end.
-    static const char* pastString(const char* at, const char* end)
-    {
-        constexpr std::uint64_t ones = 0x0101010101010101u;
-        constexpr std::uint64_t highs = 0x8080808080808080u;
-        while (at < end) {
-            if constexpr (std::endian::native == std::endian::little) {
-                std::uint64_t word = 0;
-                std::memcpy(&word, at, sizeof word);
-                const std::uint64_t quote = word ^ (ones * '"');
-                const std::uint64_t slash = word ^ (ones * '\\');
-                // The lowest byte flagged is the first quote or backslash.
-                const std::uint64_t found = (((quote - ones) & ~quote) | ((slash - ones) & ~slash)) & highs;
-                if (found == 0) {
-                    at += sizeof word;
-                    continue;
-                }
-                at += std::countr_zero(found) / 8;
-                if (at >= end)
-                    break;
-            }
-            if (*at == '"')
-                return at + 1;
-            at += *at == '\\' ? 2 : 1;
-        }
-        fail();
-    }
-
-    std::string_view m_text;
-    std::size_t m_at = 0;
-    bool m_done = false;
-};
-
 // FNV-1a over the bytes, letters folded to lower case when `fold`.
 std::uint32_t hashOf(std::string_view text, bool fold)
 {
