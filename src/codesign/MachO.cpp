@@ -218,6 +218,18 @@ std::optional<MachOFile> MachOFile::read(std::uint64_t fileSize, const ReadAt& r
             slice->alignment = *alignment;
             out.slices.push_back(std::move(*slice));
         }
+        // Each slice has bytes of its own, past the header: overlapping ones
+        // would have every reader go over the same bytes once per slice.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+        for (const MachOSlice& slice : out.slices)
+            spans.emplace_back(slice.offset, slice.size);
+        std::sort(spans.begin(), spans.end());
+        std::uint64_t unclaimed = 8 + *count * entrySize;
+        for (const auto& [offset, size] : spans) {
+            if (offset < unclaimed)
+                return std::nullopt;
+            unclaimed = offset + size;
+        }
         return out;
     }
     auto slice = readSlice(0, fileSize, readFile);

@@ -67,11 +67,15 @@ std::optional<SigningHeaders> SigningHeaders::read(const QString& path, std::uin
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
 
-    // Every read is kept until parsing ends, since views point into it.
+    // Every read is kept until parsing ends, since views point into it. The
+    // budget covers them all: slices may overlap, and thirty-two of them
+    // naming the same large load commands must not cost thirty-two copies.
     std::deque<QByteArray> reads;
+    std::uint64_t budget = maxRead;
     const auto readAt = [&](std::uint64_t offset, std::uint64_t length) -> std::optional<ByteView> {
-        if (length > maxRead)
+        if (length > budget)
             return std::nullopt;
+        budget -= length;
         QByteArray& bytes = reads.emplace_back(qsizetype(length), Qt::Uninitialized);
         qsizetype done = 0;
         while (done < bytes.size()) {

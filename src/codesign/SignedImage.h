@@ -55,7 +55,8 @@ struct SigningHeaders {
     // None when the file can't be read or is not Mach-O.
     static std::optional<SigningHeaders> read(const QString& path, std::uint32_t cpuType);
 
-    // Load commands and signatures past this are refused rather than read.
+    // What one file's headers and signature may take in all; past it the
+    // file is refused rather than read.
     static constexpr std::uint64_t maxRead = 64ull << 20;
 };
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 #include <QCollator>
@@ -83,8 +84,12 @@ template<typename Work> void onCores(std::size_t count, const Work& work)
             work(i);
     };
     std::vector<std::jthread> helpers;
-    for (std::size_t t = 1; t < threads; ++t)
-        helpers.emplace_back(drain);
+    try {
+        for (std::size_t t = 1; t < threads; ++t)
+            helpers.emplace_back(drain);
+    } catch (const std::system_error&) {
+        // No thread to spare: the ones running, this one included, do it all.
+    }
     drain();
 }
 

@@ -198,6 +198,64 @@ TEST(Reader, HeadersReadInPiecesAgreeWithTheMappedFile)
     }
 }
 
+// A universal header may name the same bytes many times over, and load
+// commands may be large: neither may have a reader go over them again and
+// again, nor copy more than a bounded amount.
+TEST(Reader, SlicesOwnTheirBytesAndHeadersAreReadWithinABudget)
+{
+    QTemporaryDir dir;
+    const auto le32 = [](QByteArray& out, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            out += char(value >> (8 * i));
+    };
+    const auto be32 = [](QByteArray& out, std::uint32_t value) {
+        for (int i = 3; i >= 0; --i)
+            out += char(value >> (8 * i));
+    };
+    // A 64-bit slice whose only load command, of a kind nobody reads, fills it.
+    const auto slice = [&](std::uint32_t commandsSize) {
+        QByteArray out;
+        for (const std::uint32_t field :
+            { machO::magic64, cpu::arm64, 0u, machO::fileExecute, 1u, commandsSize, 0u, 0u })
+            le32(out, field);
+        le32(out, 0x7fff);
+        le32(out, commandsSize);
+        out.resize(32 + commandsSize, '\0');
+        return out;
+    };
+    const auto universal = [&](const QByteArray& member, std::vector<std::uint32_t> offsets) -> QByteArray {
+        QByteArray out;
+        be32(out, machO::fatMagic);
+        be32(out, std::uint32_t(offsets.size()));
+        for (const std::uint32_t offset : offsets) {
+            for (const std::uint32_t field : { cpu::arm64, 0u, offset, std::uint32_t(member.size()), 12u })
+                be32(out, field);
+        }
+        out.resize(4096, '\0');
+        return out + member + member;
+    };
+    const QByteArray small = slice(4096);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool read;
+    } rows[] = {
+        { "two slices", universal(small, { 4096, std::uint32_t(4096 + small.size()) }), true },
+        { "one slice named twice", universal(small, { 4096, 4096 }), false },
+        { "a slice inside the header", universal(small, { 0, 4096 }), false },
+        { "load commands past the budget", slice(std::uint32_t(SigningHeaders::maxRead)), false },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = dir.filePath(QString::fromLatin1(row.name));
+        test::writeFile(path, row.bytes);
+        EXPECT_EQ(bool(SigningHeaders::read(path, cpu::arm64)), row.read);
+        // The mapped file takes what its reader can, past the budget too.
+        EXPECT_EQ(
+            bool(SignedImage::open(path)), row.read || row.bytes.size() > qsizetype(SigningHeaders::maxRead));
+    }
+}
+
 TEST(Reader, NonMachOFilesAndMissingPathsHaveNothing)
 {
     const PortableCodeSigning signing { TrustAnchors() };
