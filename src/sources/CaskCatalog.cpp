@@ -3,10 +3,13 @@
 #include "sources/ElementSpans.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <functional>
+#include <future>
+#include <span>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 
 #include <QUrl>
@@ -523,7 +526,85 @@ public:
             keys->erase(std::unique(keys->begin(), keys->end()), keys->end());
         }
     }
+
+    // Reads the casks at `spans` into `catalog`, in order; false when one of
+    // them is not a single valid object.
+    static bool read(CaskCatalog& catalog, std::span<const std::string_view> spans, const char* end,
+        std::string_view variationKey)
+    {
+        try {
+            json::parser parser;
+            CaskFields fields;
+            for (const std::string_view span : spans) {
+                const simdjson::padded_string_view input(
+                    span.data(), span.size(), std::size_t(end - span.data()));
+                json::document document;
+                check(parser.iterate(input).get(document));
+                json::object object;
+                check(document.get_object().get(object));
+                fields.read(object, variationKey);
+                // The span is one value: nothing may follow it.
+                const char* rest = nullptr;
+                if (document.current_location().get(rest) != simdjson::OUT_OF_BOUNDS)
+                    return false;
+                add(catalog, fields);
+            }
+        } catch (const simdjson::simdjson_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    // Appends the casks `part` read after those of `into`; false when the
+    // catalog's own bytes would outgrow their 31-bit offsets.
+    static bool append(CaskCatalog& into, const CaskCatalog& part)
+    {
+        using Text = CaskCatalog::Text;
+        if (into.m_own.size() + part.m_own.size() >= Text::own)
+            return false;
+        const auto ownShift = std::uint32_t(into.m_own.size());
+        const auto textShift = std::uint32_t(into.m_texts.size());
+        const auto caskShift = std::uint32_t(into.casks.size());
+        const auto moved = [ownShift](Text text) {
+            if (text.size != Text::absent && (text.at & Text::own))
+                text.at += ownShift;
+            return text;
+        };
+        for (CaskCatalog::Entry entry : part.casks) {
+            for (Text* text :
+                { &entry.token, &entry.version, &entry.url, &entry.sha256, &entry.homepage, &entry.pkg })
+                *text = moved(*text);
+            for (CaskCatalog::Range* range : { &entry.apps, &entry.ids, &entry.strings, &entry.zap })
+                range->first += textShift;
+            into.casks.push_back(entry);
+        }
+        for (const Text text : part.m_texts)
+            into.m_texts.push_back(moved(text));
+        into.m_own += part.m_own;
+        const std::pair<std::vector<CaskCatalog::Key>*, const std::vector<CaskCatalog::Key>*> lookups[]
+            = { { &into.m_byApp, &part.m_byApp }, { &into.m_byBundle, &part.m_byBundle },
+                  { &into.m_byToken, &part.m_byToken } };
+        for (const auto& [keys, more] : lookups) {
+            for (CaskCatalog::Key key : *more) {
+                key.cask += caskShift;
+                keys->push_back(key);
+            }
+        }
+        return true;
+    }
 };
+
+namespace {
+
+// Reading casks is independent, so a large index is read in parts on the
+// cores; a thread pays for itself over a hundred casks or so.
+std::size_t partsFor(std::size_t casks)
+{
+    constexpr std::size_t perPart = 128;
+    return std::clamp<std::size_t>(casks / perPart, 1, std::max(1u, std::thread::hardware_concurrency()));
+}
+
+} // namespace
 
 void CaskCatalog::makeRoom(QByteArray& body)
 {
@@ -552,27 +633,47 @@ std::optional<CaskCatalog> CaskCatalog::parse(
     // Every element is read as a document of its own, so the parser's index
     // covers one cask at a time rather than the whole body.
     const char* const end = text.data() + text.size() + room;
+    std::vector<std::string_view> spans;
     try {
-        json::parser parser;
-        CaskFields fields;
-        ElementSpans spans(text);
-        while (const std::optional<std::string_view> span = spans.next()) {
-            const simdjson::padded_string_view input(
-                span->data(), span->size(), std::size_t(end - span->data()));
-            json::document document;
-            check(parser.iterate(input).get(document));
-            json::object object;
-            check(document.get_object().get(object));
-            fields.read(object, keyText);
-            // The span is one value: nothing may follow it.
-            const char* rest = nullptr;
-            if (document.current_location().get(rest) != simdjson::OUT_OF_BOUNDS)
-                return std::nullopt;
-            CaskCatalogBuilder::add(catalog, fields);
-        }
+        ElementSpans elements(text);
+        while (const std::optional<std::string_view> span = elements.next())
+            spans.push_back(*span);
     } catch (const simdjson::simdjson_error&) {
         return std::nullopt;
     }
+
+    // The first part is read into the catalog itself, the others into
+    // catalogs of their own over the same body, appended in order after.
+    const std::size_t parts = partsFor(spans.size());
+    std::vector<CaskCatalog> others(parts - 1);
+    const auto partOf = [&](std::size_t part) {
+        return std::span<const std::string_view>(spans).subspan(
+            part * spans.size() / parts, (part + 1) * spans.size() / parts - part * spans.size() / parts);
+    };
+    std::vector<std::future<bool>> reading;
+    bool good = true;
+    for (std::size_t part = 1; part < parts; ++part) {
+        CaskCatalog& into = others[part - 1];
+        into.m_body = catalog.m_body;
+        const auto work = [&into, casks = partOf(part), end, keyText] {
+            return CaskCatalogBuilder::read(into, casks, end, keyText);
+        };
+        try {
+            reading.push_back(std::async(std::launch::async, work));
+        } catch (const std::system_error&) {
+            good = work() && good; // no thread to spare
+            reading.push_back({});
+        }
+    }
+    good = CaskCatalogBuilder::read(catalog, partOf(0), end, keyText) && good;
+    for (std::future<bool>& part : reading) {
+        if (part.valid())
+            good = part.get() && good;
+    }
+    for (const CaskCatalog& part : others)
+        good = good && CaskCatalogBuilder::append(catalog, part);
+    if (!good)
+        return std::nullopt;
     if (catalog.m_own.size() >= Text::own)
         return std::nullopt;
     CaskCatalogBuilder::sort(catalog);

@@ -107,6 +107,33 @@ TEST(CaskIndexReader, MemberTakesTheLastDuplicate)
     EXPECT_EQ(catalog->cask(0).token, u"second"_s);
 }
 
+// A large index is read in parts on several threads: every part's casks, and
+// the texts it had to unescape, must come out where a single reader puts them,
+// and a bad cask in any part turns the whole document down.
+TEST(CaskIndexReader, CasksReadInPartsKeepTheirOrderAndTexts)
+{
+    constexpr int count = 600;
+    QByteArray body = "[";
+    for (int i = 0; i < count; ++i) {
+        body += (i ? "," : "")
+            + u"{\"token\":\"c%1\\u0041\",\"artifacts\":[{\"app\":[\"App %1.app\"]}]}"_s.arg(i).toUtf8();
+    }
+    body += "]";
+    const auto catalog = CaskCatalog::parse(body, std::nullopt);
+    ASSERT_TRUE(catalog);
+    ASSERT_EQ(catalog->casks.size(), std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(catalog->cask(std::size_t(i)).token, u"c%1A"_s.arg(i));
+        EXPECT_EQ(catalog->withApp(u"app %1.APP"_s.arg(i)), std::vector<std::size_t> { std::size_t(i) });
+        ASSERT_TRUE(catalog->token(u"c%1A"_s.arg(i)));
+    }
+    for (const qsizetype at : { qsizetype(20), body.size() / 2, body.size() - 20 }) {
+        QByteArray broken = body;
+        broken[at] = '\x01';
+        EXPECT_FALSE(CaskCatalog::parse(broken, std::nullopt)) << at;
+    }
+}
+
 // Every cask the generated index gives an app is found by its token, with
 // that app, as Qt's parser reads the same document.
 TEST(CaskIndexReader, GeneratedIndexFindsEveryApp)
