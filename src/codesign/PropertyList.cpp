@@ -1,6 +1,6 @@
 #include "codesign/PropertyList.h"
 
-#include "base/SmallFile.h"
+#include "base/FileRead.h"
 
 #include <algorithm>
 #include <cctype>

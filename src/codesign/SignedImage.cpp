@@ -1,6 +1,8 @@
 #include "codesign/SignedImage.h"
 
-#include <cerrno>
+#include "base/FileRead.h"
+
+#include <algorithm>
 #include <deque>
 
 #include <QFile>
@@ -77,17 +79,8 @@ std::optional<SigningHeaders> SigningHeaders::read(const QString& path, std::uin
             return std::nullopt;
         budget -= length;
         QByteArray& bytes = reads.emplace_back(qsizetype(length), Qt::Uninitialized);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n
-                = ::pread(fd, bytes.data() + done, std::size_t(bytes.size() - done), off_t(offset) + done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        bytes.truncate(done);
+        bytes.truncate(
+            std::max<qsizetype>(corvanta::readAt(fd, bytes.data(), std::size_t(length), off_t(offset)), 0));
         return ByteView(bytes);
     };
     auto machO = MachOFile::read(std::uint64_t(st.st_size), readAt);

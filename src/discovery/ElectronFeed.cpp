@@ -1,6 +1,6 @@
 #include "discovery/ElectronFeed.h"
 
-#include "base/SmallFile.h"
+#include "base/FileRead.h"
 #include "discovery/Scanner.h"
 
 #include <QStringDecoder>

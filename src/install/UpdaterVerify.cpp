@@ -1,4 +1,5 @@
 #include "base/Error.h"
+#include "base/FileRead.h"
 #include "install/Updater.h"
 
 #include <array>
@@ -38,21 +39,12 @@ Descriptor openForReading(const QString& path)
 }
 
 // Reads exactly `size` bytes at `offset`; fewer only at the end of the file.
-qsizetype readAt(int fd, void* buffer, std::size_t size, off_t offset, const QString& path)
+qsizetype readFrom(int fd, void* buffer, std::size_t size, off_t offset, const QString& path)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, size - done, offset + off_t(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw SystemError::fromErrno(u"Can't read %1"_s.arg(path));
-        }
-        if (n == 0)
-            break;
-        done += std::size_t(n);
-    }
-    return qsizetype(done);
+    const qsizetype done = readAt(fd, buffer, size, offset);
+    if (done < 0)
+        throw SystemError::fromErrno(u"Can't read %1"_s.arg(path));
+    return done;
 }
 
 struct FreeDigest {
@@ -149,13 +141,13 @@ std::optional<Updater::Format> Updater::format(const QString& file)
     if (::fstat(input.fd, &st) != 0)
         throw SystemError::fromErrno(u"Can't read %1"_s.arg(file));
     std::array<unsigned char, 4> head {};
-    const qsizetype got = readAt(input.fd, head.data(), head.size(), 0, file);
+    const qsizetype got = readFrom(input.fd, head.data(), head.size(), 0, file);
     if (got == 4 && head == std::array<unsigned char, 4> { 0x50, 0x4B, 0x03, 0x04 })
         return Format::zip;
     // A UDIF image ends with a 512-byte trailer that starts with "koly".
     if (st.st_size >= 512) {
         std::array<char, 4> trailer {};
-        if (readAt(input.fd, trailer.data(), trailer.size(), st.st_size - 512, file) == 4
+        if (readFrom(input.fd, trailer.data(), trailer.size(), st.st_size - 512, file) == 4
             && std::string_view(trailer.data(), 4) == "koly")
             return Format::diskImage;
     }

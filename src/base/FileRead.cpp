@@ -1,4 +1,4 @@
-#include "base/SmallFile.h"
+#include "base/FileRead.h"
 
 #include <cerrno>
 
@@ -10,6 +10,22 @@
 #include <unistd.h>
 
 namespace corvanta {
+
+qsizetype readAt(int fd, void* buffer, std::size_t size, off_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, size - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return qsizetype(done);
+}
 
 std::optional<QByteArray> readSmallFile(const QString& path, qint64 maxSize)
 {
@@ -25,19 +41,9 @@ std::optional<QByteArray> readSmallFile(const QString& path, qint64 maxSize)
         return std::nullopt;
     // One byte more than the file had a moment ago tells a file that grew since.
     QByteArray data(qsizetype(st.st_size) + 1, Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, std::size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        done += n;
-    }
-    if (done > st.st_size)
-        return std::nullopt;
+    const qsizetype done = readAt(fd, data.data(), std::size_t(data.size()), 0);
+    if (done < 0 || done > st.st_size)
+        return std::nullopt; // unreadable, or it grew while being read
     data.truncate(done);
     return data;
 }
